@@ -1,0 +1,271 @@
+#include "price_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pricelookup {
+
+void CountCommas(std::string_view tStr, std::uint64_t& tVal) {
+    tVal += static_cast<std::uint64_t>(std::count(tStr.begin(), tStr.end(), ','));
+}
+
+void StripTextDelim(std::string_view& tmpStr) {
+    if (!tmpStr.empty() && tmpStr.front() == '"')
+        tmpStr.remove_prefix(1);
+    if (!tmpStr.empty() && tmpStr.back() == '"')
+        tmpStr.remove_suffix(1);
+}
+
+void StripTextDelim(std::string& tmpStr) {
+    std::string_view v = tmpStr;
+    StripTextDelim(v);
+    tmpStr = std::string(v);
+}
+
+namespace {
+
+std::size_t FindComma(std::string_view s, std::size_t from) {
+    const void* hit = std::memchr(s.data() + from, ',', s.size() - from);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : s.size();
+}
+
+// For a field opening with a quote at `open`: the position of its closing
+// quote, or npos. Pairs of quotes are skipped; a lone quote closes only at the
+// end of the line or before a comma, and is otherwise an ordinary character.
+std::size_t FindClosingQuote(std::string_view s, std::size_t open, bool& escaped) {
+    std::size_t i = open + 1;
+    while (i < s.size()) {
+        const void* hit = std::memchr(s.data() + i, '"', s.size() - i);
+        if (!hit)
+            return std::string_view::npos;
+        std::size_t q = static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
+        if (q + 1 < s.size() && s[q + 1] == '"') {
+            escaped = true;
+            i = q + 2;
+        } else if (q + 1 == s.size() || s[q + 1] == ',') {
+            return q;
+        } else {
+            i = q + 1;
+        }
+    }
+    return std::string_view::npos;
+}
+
+std::string_view Unescape(std::string_view quoted, std::string& scratch) {
+    scratch.clear();
+    for (std::size_t i = 0; i < quoted.size(); ++i) {
+        scratch.push_back(quoted[i]);
+        if (quoted[i] == '"' && i + 1 < quoted.size() && quoted[i + 1] == '"')
+            ++i;
+    }
+    return scratch;
+}
+
+} // namespace
+
+void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch) {
+    std::size_t pos = 0;
+    // Fields after the fourth are dropped, so the scan ends with the fourth:
+    // a line of millions of commas costs no more than its first four fields.
+    for (int tCol = PartCode; tCol <= RetailPrice; ++tCol) {
+        std::string_view field;
+        std::size_t end;
+        bool escaped = false;
+        std::size_t close = pos < tStr.size() && tStr[pos] == '"'
+                                ? FindClosingQuote(tStr, pos, escaped)
+                                : std::string_view::npos;
+        if (close != std::string_view::npos) {
+            field = tStr.substr(pos + 1, close - pos - 1);
+            if (escaped)
+                field = Unescape(field, scratch);
+            end = close + 1;
+        } else {
+            end = FindComma(tStr, pos);
+            field = tStr.substr(pos, end - pos);
+            if (!field.empty() && field.front() == '"')
+                StripTextDelim(field);
+        }
+        table.PopulateForm(field, tCol);
+        if (end >= tStr.size())
+            break;
+        pos = end + 1;
+    }
+    table.EndRow();
+}
+
+void SplitStr(std::string_view tStr, PriceTable& table, std::string& scratch) {
+    DoCommas(tStr, table, scratch);
+}
+
+LineReader::LineReader(PriceTable& table, LineProgress progress, std::uint64_t maxRows)
+    : table_(table), progress_(std::move(progress)), maxRows_(maxRows) {}
+
+bool LineReader::Line(std::string_view line) {
+    if (lines_ >= maxRows_) {
+        tooMany_ = true;
+        return false;
+    }
+    std::uint64_t length = line.size();
+    if (lines_ == 0 && line.substr(0, 3) == "\xEF\xBB\xBF")
+        line.remove_prefix(3);
+    ++lines_;
+    SplitStr(line, table_, scratch_);
+    if (progress_)
+        progress_(length);
+    return true;
+}
+
+bool LineReader::Feed(const char* data, std::size_t size) {
+    if (tooMany_)
+        return false;
+    utf8_.Feed(data, size);
+    const char* p = data;
+    const char* end = data + size;
+    if (skipLineFeed_ && p < end) {
+        if (*p == '\n')
+            ++p;
+        skipLineFeed_ = false;
+    }
+    while (p < end) {
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', end - p));
+        if (!cr) {
+            pending_.append(p, static_cast<std::size_t>(end - p));
+            break;
+        }
+        bool ok;
+        if (pending_.empty()) {
+            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)));
+        } else {
+            pending_.append(p, static_cast<std::size_t>(cr - p));
+            ok = Line(std::string_view(pending_.data(), pending_.size()));
+            pending_.clear();
+        }
+        if (!ok)
+            return false;
+        p = cr + 1;
+        if (p == end)
+            skipLineFeed_ = true;
+        else if (*p == '\n')
+            ++p;
+    }
+    return true;
+}
+
+bool LineReader::Finish() {
+    if (tooMany_ || pending_.empty())
+        return !tooMany_;
+    bool ok = Line(std::string_view(pending_.data(), pending_.size()));
+    pending_.clear();
+    return ok;
+}
+
+std::string PriceFilePath(std::string_view directory) {
+    std::string path(directory);
+    path += '/';
+    path += kPriceFileName;
+    return path;
+}
+
+namespace {
+
+// Opens read-only without waiting on a pipe that has no writer, and refuses
+// anything but a regular file before a byte of it is read.
+int OpenRegular(const std::string& path, std::uint64_t& size, std::string& reason) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        reason = std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reason = S_ISDIR(st.st_mode) ? "Is a directory" : "Not a regular file";
+        ::close(fd);
+        return -1;
+    }
+    // Regular files never block; reads below should wait as usual.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size = static_cast<std::uint64_t>(st.st_size);
+    return fd;
+}
+
+constexpr std::size_t kBlockSize = 1 << 20;
+
+LoadResult Finished(LineReader& reader, LoadResult result, std::uint64_t maxRows) {
+    if (result.ok && !reader.Finish())
+        result.ok = false;
+    if (reader.TooManyRows()) {
+        result.ok = false;
+        result.reason = "The file has more than " + std::to_string(maxRows) +
+                        " lines, more than the lists can show";
+    }
+    result.lines = reader.Lines();
+    result.encoding = reader.ValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+    return result;
+}
+
+} // namespace
+
+PriceFileStatus MeasurePriceFile(const std::string& path) {
+    PriceFileStatus status;
+    int fd = OpenRegular(path, status.size, status.reason);
+    if (fd < 0)
+        return status;
+    ::close(fd);
+    status.ok = true;
+    return status;
+}
+
+LoadResult LoadPriceFile(std::string_view directory, PriceTable& table, LineProgress progress,
+                         std::uint64_t maxRows) {
+    LoadResult result;
+    std::uint64_t size = 0;
+    int fd = OpenRegular(PriceFilePath(directory), size, result.reason);
+    if (fd < 0)
+        return result;
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    table.ReserveForFile(size);
+    LineReader reader(table, std::move(progress), maxRows);
+    PodBuffer<char> block;
+    block.reserve(kBlockSize);
+    result.ok = true;
+    for (;;) {
+        ssize_t n = ::read(fd, block.data(), kBlockSize);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            result.ok = false;
+            result.reason = std::strerror(errno);
+            break;
+        }
+        if (n == 0 || !reader.Feed(block.data(), static_cast<std::size_t>(n)))
+            break;
+    }
+    ::close(fd);
+    result = Finished(reader, std::move(result), maxRows);
+    table.ShrinkToFit();
+    return result;
+}
+
+LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
+                          std::uint64_t maxRows) {
+    LineReader reader(table, std::move(progress), maxRows);
+    LoadResult result;
+    result.ok = true;
+    reader.Feed(bytes.data(), bytes.size());
+    return Finished(reader, std::move(result), maxRows);
+}
+
+} // namespace pricelookup

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "pod_buffer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace pricelookup {
+
+// Column numbers, as the price file numbers its fields.
+enum Column : int { PartCode = 1, Description = 2, CostPrice = 3, RetailPrice = 4 };
+inline constexpr int kColumnCount = 4;
+
+// The four columns of display text behind the four lists: part code,
+// description, cost price and retail price. Every line of the price file is
+// one row in all four columns; row r of each column comes from line r + 1.
+// Rows are 0-based here; the lists show them in file order.
+//
+// All text lives in one arena: per row, the four fields one after the other,
+// each behind its length as a LEB128 number. Besides the arena a row costs one
+// 64-bit offset, so a file of ten million lines needs no per-row objects.
+class PriceTable {
+public:
+    // Adds one field of the line being read. Fields arrive in column order:
+    // 1 and 2 are stored as they are, 3 and 4 as amount text, any other
+    // column number is ignored. A column skipped over gets an empty field.
+    void PopulateForm(std::string_view theStr, int tCol);
+
+    // Ends the line being read: the columns it did not reach get an empty
+    // field (an empty price shows 0.00), so every line makes exactly one row.
+    void EndRow();
+
+    // Number of rows of a column. The four counts are always equal.
+    std::size_t RowCount(int column) const;
+    std::size_t size() const { return rowStart_.size() - (open_ ? 1 : 0); }
+    bool empty() const { return size() == 0; }
+
+    // Text of a row (0-based) of a column (1 to 4); valid while the table lives.
+    std::string_view Text(std::size_t row, int column) const;
+
+    // Makes room for a file of `bytes` bytes ahead of the load. Only touched
+    // memory counts, so a generous guess costs nothing real.
+    void ReserveForFile(std::uint64_t bytes);
+    // Gives back what the load reserved but did not use.
+    void ShrinkToFit();
+
+    // Bytes held by the arena and the row offsets.
+    std::size_t MemoryUsed() const {
+        return arena_.size() + rowStart_.size() * sizeof(std::uint64_t);
+    }
+
+private:
+    void BeginRow();
+    void Append(std::string_view text);
+    void AppendEmpty(int column);
+
+    PodBuffer<char> arena_;
+    PodBuffer<std::uint64_t> rowStart_;
+    bool open_ = false;
+    int nextColumn_ = 1;
+};
+
+} // namespace pricelookup

@@ -1,0 +1,160 @@
+#include "text_encoding.h"
+
+#include <cstring>
+
+namespace pricelookup {
+
+void Utf8Validator::Feed(const char* data, std::size_t size) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const unsigned char* end = p + size;
+    while (p < end && !failed_) {
+        if (need_ == 0) {
+            // Price files are mostly ASCII: step over it eight bytes at a time.
+            while (end - p >= 8) {
+                std::uint64_t word;
+                std::memcpy(&word, p, 8);
+                if (word & 0x8080808080808080ULL)
+                    break;
+                p += 8;
+            }
+            if (p == end)
+                break;
+            unsigned char b = *p++;
+            if (b < 0x80)
+                continue;
+            lo_ = 0x80;
+            hi_ = 0xBF;
+            if (b >= 0xC2 && b <= 0xDF) {
+                need_ = 1;
+            } else if (b >= 0xE0 && b <= 0xEF) {
+                need_ = 2;
+                if (b == 0xE0)
+                    lo_ = 0xA0;
+                else if (b == 0xED)
+                    hi_ = 0x9F;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                need_ = 3;
+                if (b == 0xF0)
+                    lo_ = 0x90;
+                else if (b == 0xF4)
+                    hi_ = 0x8F;
+            } else {
+                failed_ = true;
+            }
+        } else {
+            unsigned char b = *p++;
+            if (b < lo_ || b > hi_) {
+                failed_ = true;
+                break;
+            }
+            lo_ = 0x80;
+            hi_ = 0xBF;
+            --need_;
+        }
+    }
+}
+
+namespace {
+
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+} // namespace
+
+char32_t Windows1252ToUnicode(unsigned char byte) noexcept {
+    if (byte >= 0x80 && byte < 0xA0)
+        return kWindows1252High[byte - 0x80];
+    return byte;
+}
+
+char32_t DecodeOne(std::string_view text, TextEncoding encoding, std::size_t& used) noexcept {
+    auto b0 = static_cast<unsigned char>(text[0]);
+    used = 1;
+    if (b0 < 0x80)
+        return b0;
+    if (encoding == TextEncoding::Windows1252)
+        return Windows1252ToUnicode(b0);
+    int need = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : 1;
+    if (b0 < 0xC2 || b0 > 0xF4 || text.size() <= static_cast<std::size_t>(need))
+        return Windows1252ToUnicode(b0);
+    char32_t c = b0 & (0x3F >> need);
+    for (int i = 1; i <= need; ++i) {
+        auto b = static_cast<unsigned char>(text[static_cast<std::size_t>(i)]);
+        if ((b & 0xC0) != 0x80)
+            return Windows1252ToUnicode(b0);
+        c = (c << 6) | (b & 0x3F);
+    }
+    static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+    if (c < kMin[need] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return Windows1252ToUnicode(b0);
+    used = static_cast<std::size_t>(need) + 1;
+    return c;
+}
+
+std::size_t EncodeUtf8(char32_t c, char* out) noexcept {
+    if (c < 0x80) {
+        out[0] = static_cast<char>(c);
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
+}
+
+char32_t BasicCaseFold(char32_t c) noexcept {
+    if (c >= 'A' && c <= 'Z')
+        return c + 32;
+    if (c < 0xC0)
+        return c == 0xB5 ? 0x3BC : c;
+    if (c <= 0xDE)
+        return c == 0xD7 ? c : c + 32;
+    if (c >= 0x100 && c <= 0x17F) {
+        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F)
+            return c == 0x17F ? U's' : c;
+        if (c == 0x178)
+            return 0xFF;
+        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        return oddUpper ? (c % 2 == 1 ? c + 1 : c) : (c % 2 == 0 ? c + 1 : c);
+    }
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2)
+        return c + 32;
+    if (c >= 0x410 && c <= 0x42F)
+        return c + 32;
+    if (c >= 0x400 && c <= 0x40F)
+        return c + 80;
+    return c;
+}
+
+void AppendFolded(std::string_view text, TextEncoding encoding, CaseFoldFn fold, std::string& out) {
+    char buf[4];
+    while (!text.empty()) {
+        auto b = static_cast<unsigned char>(text[0]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b));
+            text.remove_prefix(1);
+            continue;
+        }
+        std::size_t used = 0;
+        char32_t c = fold(DecodeOne(text, encoding, used));
+        out.append(buf, EncodeUtf8(c, buf));
+        text.remove_prefix(used);
+    }
+}
+
+} // namespace pricelookup
