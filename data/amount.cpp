@@ -20,8 +20,10 @@ bool IsDigit(char c) {
 // Enough digits to round any decimal to the nearest double: beyond them only
 // whether something non-zero follows matters, and one sticky digit keeps that.
 constexpr std::size_t kMaxMantissaDigits = 800;
-// Far past the range of a double either way; keeps the exponent sum small.
-constexpr std::int64_t kExponentClamp = 100000;
+// Where reading the written exponent stops counting: far past any field's
+// length, so it never hides a digit run that the exponent offsets, and small
+// enough that neither the exponent nor its sum with the digits' overflows.
+constexpr std::int64_t kExponentClamp = 100'000'000'000'000'000;
 
 // Walks a field, skipping blanks, tabs and line feeds wherever they stand.
 class FieldCursor {
@@ -73,7 +75,7 @@ double ReadNumber(std::string_view text) noexcept {
                     --exp10;
             } else {
                 sticky = sticky || ch != '0';
-                if (!seenPoint && exp10 < kExponentClamp)
+                if (!seenPoint)
                     ++exp10;
             }
         } else if (ch == '.' && !seenPoint) {
@@ -109,6 +111,11 @@ double ReadNumber(std::string_view text) noexcept {
         return negative ? -0.0 : 0.0;
     if (sticky)
         digits[ndigits++] = '1', --exp10;
+    // The value lies in [10^(magnitude-1), 10^magnitude). Far outside the
+    // range of a double it reads as 0 here, so from_chars sees a short exponent.
+    std::int64_t magnitude = exp10 + static_cast<std::int64_t>(ndigits);
+    if (magnitude > 310 || magnitude < -330)
+        return 0.0;
 
     // "<digits>e<exp10>" for from_chars, which rounds correctly.
     char buf[kMaxMantissaDigits + 32];
@@ -184,7 +191,42 @@ std::size_t CompleteDecimals(char* t, std::size_t n) {
 
 // A field that is, apart from blanks, an optional sign and up to 15 digits:
 // the amount is then exactly value/100, and its text needs no rounding.
+std::size_t WriteHundredths(bool negative, std::uint64_t value, char* out) {
+    // Digits from the right: two decimals, the point, then at least one digit.
+    char digits[24];
+    char* d = digits + sizeof digits;
+    const bool minus = negative && value != 0;
+    for (int i = 0; i < 2; ++i, value /= 10)
+        *--d = static_cast<char>('0' + value % 10);
+    *--d = '.';
+    do {
+        *--d = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    char* o = out;
+    if (minus)
+        *o++ = '-';
+    const auto n = static_cast<std::size_t>(digits + sizeof digits - d);
+    std::memcpy(o, d, n);
+    return static_cast<std::size_t>(o - out) + n;
+}
+
 bool FormatWholeHundredths(std::string_view field, char* out, std::size_t& length) {
+    {
+        // Nearly every field is a bare run of digits: take it without the cursor.
+        const char* p = field.data();
+        const char* end = p + field.size();
+        bool negative = p != end && *p == '-';
+        p += negative;
+        const char* digits = p;
+        std::uint64_t value = 0;
+        while (p != end && p - digits < 15 && IsDigit(*p))
+            value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+        if (p == end && p != digits) {
+            length = WriteHundredths(negative, value, out);
+            return true;
+        }
+    }
     FieldCursor c(field);
     bool negative = false;
     if (!c.done() && (c.peek() == '+' || c.peek() == '-')) {
@@ -210,16 +252,7 @@ bool FormatWholeHundredths(std::string_view field, char* out, std::size_t& lengt
         if (ch == '.' || ch == 'e' || ch == 'E' || ch == 'd' || ch == 'D')
             return false;
     }
-    char* o = out;
-    if (negative && value != 0)
-        *o++ = '-';
-    std::uint64_t whole = value / 100;
-    auto frac = static_cast<unsigned>(value % 100);
-    o = std::to_chars(o, o + 20, whole).ptr;
-    *o++ = '.';
-    *o++ = static_cast<char>('0' + frac / 10);
-    *o++ = static_cast<char>('0' + frac % 10);
-    length = static_cast<std::size_t>(o - out);
+    length = WriteHundredths(negative, value, out);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "price_file.h"
 
+#include "byte_scan.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -31,8 +33,9 @@ void StripTextDelim(std::string& tmpStr) {
 namespace {
 
 std::size_t FindComma(std::string_view s, std::size_t from) {
-    const void* hit = std::memchr(s.data() + from, ',', s.size() - from);
-    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s.data()) : s.size();
+    if (from >= s.size())
+        return s.size();
+    return static_cast<std::size_t>(FindByte(s.data() + from, s.data() + s.size(), ',') - s.data());
 }
 
 // For a field opening with a quote at `open`: the position of its closing
@@ -133,8 +136,8 @@ bool LineReader::Feed(const char* data, std::size_t size) {
         skipLineFeed_ = false;
     }
     while (p < end) {
-        const char* cr = static_cast<const char*>(std::memchr(p, '\r', end - p));
-        if (!cr) {
+        const char* cr = FindByte(p, end, '\r');
+        if (cr == end) {
             pending_.append(p, static_cast<std::size_t>(end - p));
             break;
         }

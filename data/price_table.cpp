@@ -8,8 +8,6 @@ namespace pricelookup {
 
 namespace {
 
-constexpr std::string_view kEmptyPrice = "0.00";
-
 std::size_t ReadLength(const char*& p) {
     std::size_t value = 0;
     int shift = 0;
@@ -24,15 +22,23 @@ std::size_t ReadLength(const char*& p) {
 
 } // namespace
 
-void PriceTable::BeginRow() {
-    rowStart_.push_back(arena_.size());
-    open_ = true;
-    nextColumn_ = 1;
+void PriceTable::PopulateForm(std::string_view theStr, int tCol) {
+    if (tCol < nextColumn_ || tCol > RetailPrice)
+        return;
+    for (int c = nextColumn_; c < tCol; ++c)
+        PopulateForm({}, c);
+    if (tCol >= CostPrice) {
+        const int i = tCol - CostPrice;
+        priceLength_[i] = FormatPriceField(theStr, price_[i]);
+    } else {
+        text_[tCol - PartCode] = theStr;
+    }
+    nextColumn_ = tCol + 1;
 }
 
-void PriceTable::Append(std::string_view text) {
-    char* out = arena_.grow_by(text.size() + 10);
-    char* p = out;
+namespace {
+
+char* WriteField(char* p, std::string_view text) {
     std::size_t n = text.size();
     while (n >= 0x80) {
         *p++ = static_cast<char>((n & 0x7F) | 0x80);
@@ -41,37 +47,26 @@ void PriceTable::Append(std::string_view text) {
     *p++ = static_cast<char>(n);
     if (!text.empty())
         std::memcpy(p, text.data(), text.size());
-    arena_.commit(static_cast<std::size_t>(p - out) + text.size());
-    ++nextColumn_;
+    return p + text.size();
 }
 
-void PriceTable::AppendEmpty(int column) {
-    Append(column >= CostPrice ? kEmptyPrice : std::string_view());
-}
-
-void PriceTable::PopulateForm(std::string_view theStr, int tCol) {
-    if (tCol < PartCode || tCol > RetailPrice)
-        return;
-    if (!open_)
-        BeginRow();
-    if (tCol < nextColumn_)
-        return;
-    while (nextColumn_ < tCol)
-        AppendEmpty(nextColumn_);
-    if (tCol >= CostPrice) {
-        char amount[kMaxAmountText];
-        Append(std::string_view(amount, FormatPriceField(theStr, amount)));
-    } else {
-        Append(theStr);
-    }
-}
+} // namespace
 
 void PriceTable::EndRow() {
-    if (!open_)
-        BeginRow();
-    while (nextColumn_ <= kColumnCount)
-        AppendEmpty(nextColumn_);
-    open_ = false;
+    if (nextColumn_ <= RetailPrice)
+        PopulateForm({}, RetailPrice);
+    const std::string_view fields[kColumnCount] = {
+        text_[0], text_[1], {price_[0], priceLength_[0]}, {price_[1], priceLength_[1]}};
+    // Ten bytes of length at most per field.
+    char* out = arena_.grow_by(fields[0].size() + fields[1].size() + fields[2].size() +
+                               fields[3].size() + 4 * 10);
+    char* p = out;
+    for (std::string_view field : fields)
+        p = WriteField(p, field);
+    rowStart_.push_back(arena_.size());
+    arena_.commit(static_cast<std::size_t>(p - out));
+    nextColumn_ = PartCode;
+    text_[0] = text_[1] = {};
 }
 
 std::size_t PriceTable::RowCount(int column) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "amount.h"
 #include "pod_buffer.h"
 
 #include <cstddef>
@@ -23,8 +24,10 @@ inline constexpr int kColumnCount = 4;
 class PriceTable {
 public:
     // Adds one field of the line being read. Fields arrive in column order:
-    // 1 and 2 are stored as they are, 3 and 4 as amount text, any other
+    // 1 and 2 are kept as they are, 3 and 4 become amount text, any other
     // column number is ignored. A column skipped over gets an empty field.
+    // The text of columns 1 and 2 must stay valid until EndRow, as the line
+    // it was cut from does.
     void PopulateForm(std::string_view theStr, int tCol);
 
     // Ends the line being read: the columns it did not reach get an empty
@@ -33,7 +36,7 @@ public:
 
     // Number of rows of a column. The four counts are always equal.
     std::size_t RowCount(int column) const;
-    std::size_t size() const { return rowStart_.size() - (open_ ? 1 : 0); }
+    std::size_t size() const { return rowStart_.size(); }
     bool empty() const { return size() == 0; }
 
     // Text of a row (0-based) of a column (1 to 4); valid while the table lives.
@@ -51,14 +54,14 @@ public:
     }
 
 private:
-    void BeginRow();
-    void Append(std::string_view text);
-    void AppendEmpty(int column);
-
     PodBuffer<char> arena_;
     PodBuffer<std::uint64_t> rowStart_;
-    bool open_ = false;
-    int nextColumn_ = 1;
+
+    // The row being read, written to the arena whole by EndRow.
+    int nextColumn_ = PartCode;
+    std::string_view text_[2];
+    char price_[2][kMaxAmountText];
+    std::size_t priceLength_[2] = {0, 0};
 };
 
 } // namespace pricelookup

@@ -73,8 +73,10 @@ TEST(price_table, long_fields_and_many_rows_round_trip) {
     table.PopulateForm(longText, 1);
     table.EndRow();
     for (int i = 0; i < 1000; ++i) {
-        table.PopulateForm(std::to_string(i), 1);
-        table.PopulateForm(std::string(static_cast<std::size_t>(i), 'd'), 2);
+        const std::string code = std::to_string(i);
+        const std::string description(static_cast<std::size_t>(i), 'd');
+        table.PopulateForm(code, 1);
+        table.PopulateForm(description, 2);
         table.EndRow();
     }
     ASSERT_EQ(table.size(), 1001u);

@@ -1,0 +1,319 @@
+#include "main_window.h"
+
+#include "layout.h"
+#include "price_column_model.h"
+#include "price_file.h"
+#include "price_list_view.h"
+#include "texts.h"
+#include "wait_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cstdio>
+
+namespace pricelookup {
+
+namespace {
+
+const QColor kHighlight(192, 255, 255);
+const QColor kHeader(224, 224, 224);
+
+void SetBackground(QLabel* label, const QColor& colour) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, colour);
+    label->setPalette(p);
+}
+
+QLabel* HeaderLabel(QWidget* parent, const char* name, const QString& text, QRect rect,
+                    const QColor& colour) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(rect);
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setStyleHint(QFont::Serif);
+    font.setPointSizeF(9.75);
+    font.setBold(true);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFrameStyle(QFrame::Box | QFrame::Plain);
+    label->setLineWidth(1);
+    label->setAutoFillBackground(true);
+    SetBackground(label, colour);
+    return label;
+}
+
+char32_t ToolkitCaseFold(char32_t c) {
+    return QChar::toCaseFolded(c);
+}
+
+} // namespace
+
+MainWindow::MainWindow() {
+    BuildControls();
+    Form_Load();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildControls() {
+    setWindowTitle(texts::MainTitle());
+    resize(Twips(9480), Twips(6795));
+
+    Label1 = HeaderLabel(this, "Label1", texts::PartCodeHeader(), TwipsRect(150, 105, 1605, 315),
+                         kHighlight);
+    Label3 = HeaderLabel(this, "Label3", texts::DescriptionHeader(),
+                         TwipsRect(1815, 105, 4830, 315), kHeader);
+    Label4 = HeaderLabel(this, "Label4", texts::CostPriceHeader(), TwipsRect(6705, 90, 1215, 315),
+                         kHeader);
+    Label5 = HeaderLabel(this, "Label5", texts::RetailPriceHeader(), TwipsRect(7965, 90, 1440, 315),
+                         kHeader);
+
+    const struct {
+        const char* name;
+        QRect rect;
+        int columnWidth;
+    } lists[kColumnCount] = {
+        {"ListView1", TwipsRect(150, 450, 1620, 5700), Twips(1440)},
+        {"ListView2", TwipsRect(1785, 450, 4890, 5700), Twips(3300)},
+        {"ListView3", TwipsRect(6690, 435, 1245, 5700), Twips(1440)},
+        {"ListView4", TwipsRect(7950, 420, 1485, 5715), Twips(1440)},
+    };
+    PriceListView* views[kColumnCount];
+    for (int i = 0; i < kColumnCount; ++i) {
+        models_[i] = new PriceColumnModel(PartCode + i, this);
+        views[i] = new PriceListView(this);
+        views[i]->setObjectName(QLatin1String(lists[i].name));
+        views[i]->setGeometry(lists[i].rect);
+        views[i]->setModel(models_[i]);
+        views[i]->setColumnWidth(0, lists[i].columnWidth);
+    }
+    ListView1 = views[0];
+    ListView2 = views[1];
+    ListView3 = views[2];
+    ListView4 = views[3];
+
+    Label7 = new QLabel(texts::SearchFor(), this);
+    Label7->setObjectName(QStringLiteral("Label7"));
+    Label7->setGeometry(TwipsRect(150, 6300, 900, 255));
+    Label7->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(TwipsRect(1080, 6300, 3795, 300));
+    Text1->installEventFilter(this);
+
+    Command2 = new QPushButton(texts::SearchButton(), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(TwipsRect(4965, 6300, 1200, 315));
+    Command1 = new QPushButton(texts::ExitButton(), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(TwipsRect(8235, 6300, 1200, 315));
+    // Enter and Esc press no button.
+    for (QPushButton* button : {Command1, Command2}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    for (QLabel* label : {Label1, Label3, Label4, Label5, Label7})
+        label->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(ListView1, ListView2);
+    setTabOrder(ListView2, ListView3);
+    setTabOrder(ListView3, ListView4);
+    setTabOrder(ListView4, Command1);
+    setTabOrder(Command1, Text1);
+    setTabOrder(Text1, Command2);
+
+    connect(ListView1, &PriceListView::GotFocus, this, &MainWindow::ListView1_GotFocus);
+    connect(ListView2, &PriceListView::GotFocus, this, &MainWindow::ListView2_GotFocus);
+    const std::pair<PriceListView*, void (MainWindow::*)(int)> clicks[] = {
+        {ListView1, &MainWindow::ListView1_ItemClick},
+        {ListView2, &MainWindow::ListView2_ItemClick},
+        {ListView3, &MainWindow::ListView3_ItemClick},
+        {ListView4, &MainWindow::ListView4_ItemClick},
+    };
+    for (const auto& [view, handler] : clicks) {
+        connect(view, &PriceListView::ItemClick, this, handler);
+        // Moving the selection with the keyboard counts as a click.
+        connect(view, &PriceListView::ItemMovedByKeyboard, this, handler);
+    }
+    connect(Text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
+    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
+
+    ListView1->setFocus();
+}
+
+void MainWindow::Form_Load() {
+    const QString directory = QDir::currentPath();
+    const std::string directoryBytes = QFile::encodeName(directory).toStdString();
+    const QString path =
+        QFile::decodeName(QByteArray::fromStdString(PriceFilePath(directoryBytes)));
+
+    const PriceFileStatus status = MeasurePriceFile(PriceFilePath(directoryBytes));
+    if (!status.ok) {
+        ReportStartupError(texts::CannotOpen(path, QString::fromLocal8Bit(status.reason.c_str())));
+        return;
+    }
+
+    frmWait_ = std::make_unique<WaitWindow>();
+    frmWait_->ShowAndPaint();
+    QProgressBar* bar = frmWait_->Bar();
+    bar->setValue(static_cast<int>(ProgressCount::kHeadStart));
+    progress_.Start(status.size);
+    bar->setMaximum(progress_.BarMax());
+
+    // Hand the bar a value only when its filled width would change.
+    const int barWidth = std::max(1, bar->width());
+    const std::uint64_t repaintEvery =
+        std::max<std::uint64_t>(1, static_cast<std::uint64_t>(progress_.BarMax()) / barWidth);
+    std::uint64_t nextRepaint = static_cast<std::uint64_t>(bar->value()) + repaintEvery;
+    const LoadResult result = LoadPriceFile(directoryBytes, table_, [&](std::uint64_t lineLength) {
+        progress_.Step(lineLength);
+        if (static_cast<std::uint64_t>(progress_.BarValue()) >= nextRepaint) {
+            frmWait_->SetBarValue(progress_.BarValue());
+            nextRepaint = static_cast<std::uint64_t>(progress_.BarValue()) + repaintEvery;
+        }
+    });
+    bar->setValue(progress_.BarValue());
+    frmWait_->hide();
+    if (!result.ok) {
+        ReportStartupError(texts::CannotRead(path, QString::fromLocal8Bit(result.reason.c_str())));
+        return;
+    }
+
+    for (PriceColumnModel* model : models_)
+        model->SetTable(&table_, result.encoding);
+    finder_ = std::make_unique<PartCodeFinder>(table_, result.encoding, &ToolkitCaseFold);
+    loaded_ = true;
+}
+
+void MainWindow::ReportStartupError(const QString& message) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    QMessageBox box(QMessageBox::Critical, texts::StartupErrorTitle(), message, QMessageBox::Ok);
+    box.exec();
+}
+
+void MainWindow::ShowCentred() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    activateWindow();
+    ListView1->setFocus();
+}
+
+void MainWindow::ListView1_GotFocus() {
+    SetBackground(Label1, kHighlight);
+    SetBackground(Label3, kHeader);
+}
+
+void MainWindow::ListView2_GotFocus() {
+    SetBackground(Label3, kHighlight);
+    SetBackground(Label1, kHeader);
+}
+
+void MainWindow::SyncRow(int row, std::initializer_list<PriceListView*> lists) {
+    for (PriceListView* list : lists) {
+        if (list->RowCount() <= row)
+            continue;
+        list->SelectRow(row);
+        list->EnsureVisible(row);
+    }
+}
+
+void MainWindow::ListView1_ItemClick(int row) {
+    SyncRow(row, {ListView2, ListView3, ListView4});
+}
+void MainWindow::ListView2_ItemClick(int row) {
+    SyncRow(row, {ListView1, ListView3, ListView4});
+}
+void MainWindow::ListView3_ItemClick(int row) {
+    SyncRow(row, {ListView1, ListView2, ListView4});
+}
+void MainWindow::ListView4_ItemClick(int row) {
+    SyncRow(row, {ListView1, ListView2, ListView3});
+}
+
+std::optional<int> MainWindow::FindPartCode(const QString& text) const {
+    if (!finder_)
+        return std::nullopt;
+    const QByteArray utf8 = text.toUtf8();
+    const auto row = finder_->Find(std::string_view(utf8.constData(), utf8.size()));
+    return row ? std::optional<int>(static_cast<int>(*row)) : std::nullopt;
+}
+
+void MainWindow::Text1_KeyDown(int keyCode) {
+    if (keyCode == Qt::Key_Backspace) {
+        // The text as it was before the Backspace acts on it.
+        const QString text = Text1->text();
+        if (!text.isEmpty())
+            foundItem_ = FindPartCode(text);
+        else if (ListView1->RowCount() > 0)
+            ListView1->SelectRow(0);
+    }
+    if (!foundItem_)
+        return;
+    ListView1->EnsureVisible(*foundItem_);
+    const int selected = ListView1->SelectedRow();
+    if (selected >= 0)
+        SyncRow(selected, {ListView2, ListView3, ListView4});
+}
+
+void MainWindow::Text1_Change() {
+    const QString text = Text1->text();
+    if (!text.isEmpty())
+        foundItem_ = FindPartCode(text);
+    else
+        foundItem_ = ListView1->RowCount() > 0 ? std::optional<int>(0) : std::nullopt;
+    if (!foundItem_)
+        return;
+    ListView1->SelectRow(*foundItem_);
+    ListView1->EnsureVisible(*foundItem_);
+    SyncRow(*foundItem_, {ListView2, ListView3, ListView4});
+}
+
+void MainWindow::Command1_Click() {
+    if (frmWait_)
+        frmWait_->hide();
+    hide();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::Command2_Click() {
+    const std::optional<int> row = FindPartCode(Text1->text());
+    if (!row) {
+        QMessageBox box(QMessageBox::Information, texts::NotFoundTitle(), texts::NotFound(),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    ListView1->SelectRow(*row);
+    ListView1->EnsureVisible(*row);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    // The key-down handler runs before the key acts on the search box.
+    if (watched == Text1 && event->type() == QEvent::KeyPress)
+        Text1_KeyDown(static_cast<QKeyEvent*>(event)->key());
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Closing is never refused; the hidden progress window goes with the program.
+    event->accept();
+}
+
+} // namespace pricelookup

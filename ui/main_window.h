@@ -1,0 +1,90 @@
+#pragma once
+
+#include "part_code_finder.h"
+#include "price_table.h"
+#include "progress.h"
+
+#include <QWidget>
+
+#include <initializer_list>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace pricelookup {
+
+class PriceColumnModel;
+class PriceListView;
+class WaitWindow;
+
+// The one working window: four lists side by side (part code, description,
+// cost price, retail price) under their header labels, and a search row.
+// Creating it loads the price file from the current directory behind the
+// progress window; the window is shown only when that succeeded.
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+    // Whether the start-up load succeeded; when not, the error was reported.
+    bool Loaded() const { return loaded_; }
+    // Shows the window centred on the screen, with the part-code list focused.
+    void ShowCentred();
+
+    const PriceTable& Table() const { return table_; }
+    const ProgressCount& Progress() const { return progress_; }
+    // The row of ListView1 last found from the search box (0-based), or nothing.
+    std::optional<int> FoundItem() const { return foundItem_; }
+
+    // Event handlers, named after their control and event.
+    void ListView1_GotFocus();
+    void ListView2_GotFocus();
+    void ListView1_ItemClick(int row);
+    void ListView2_ItemClick(int row);
+    void ListView3_ItemClick(int row);
+    void ListView4_ItemClick(int row);
+    void Text1_KeyDown(int keyCode);
+    void Text1_Change();
+    void Command1_Click();
+    void Command2_Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void Form_Load();
+    void ReportStartupError(const QString& message);
+    std::optional<int> FindPartCode(const QString& text) const;
+    // Selects `row` and scrolls it into view in each list long enough to have it.
+    void SyncRow(int row, std::initializer_list<PriceListView*> lists);
+
+    PriceTable table_;
+    std::unique_ptr<PartCodeFinder> finder_;
+    ProgressCount progress_;
+    std::unique_ptr<WaitWindow> frmWait_;
+    std::optional<int> foundItem_;
+    bool loaded_ = false;
+
+    QLabel* Label1;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label7;
+    PriceListView* ListView1;
+    PriceListView* ListView2;
+    PriceListView* ListView3;
+    PriceListView* ListView4;
+    QLineEdit* Text1;
+    QPushButton* Command1;
+    QPushButton* Command2;
+    PriceColumnModel* models_[kColumnCount];
+};
+
+} // namespace pricelookup

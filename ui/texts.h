@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+
+// Every text the user can see, in one place.
+namespace pricelookup::texts {
+
+inline QString MainTitle() {
+    return QStringLiteral("Velloran (12/9/2000)");
+}
+inline QString PartCodeHeader() {
+    return QStringLiteral("National Part Code");
+}
+inline QString DescriptionHeader() {
+    return QStringLiteral("Description");
+}
+inline QString CostPriceHeader() {
+    return QStringLiteral("Cost Price");
+}
+inline QString RetailPriceHeader() {
+    return QStringLiteral("Retail Price");
+}
+inline QString ListColumnHeader() {
+    return QStringLiteral("Part No");
+}
+inline QString SearchFor() {
+    return QStringLiteral("Search For:");
+}
+inline QString SearchButton() {
+    return QStringLiteral("Search");
+}
+inline QString ExitButton() {
+    return QStringLiteral("Exit");
+}
+
+inline QString NotFoundTitle() {
+    return QStringLiteral("Search");
+}
+inline QString NotFound() {
+    return QStringLiteral("Item not Found!");
+}
+
+inline QString WaitTitle() {
+    return QStringLiteral("Processing...");
+}
+inline QString WaitLabel() {
+    return QStringLiteral("Processing, Please wait");
+}
+
+inline QString StartupErrorTitle() {
+    return MainTitle();
+}
+inline QString CannotOpen(const QString& path, const QString& reason) {
+    return QStringLiteral("Cannot open the price file %1: %2").arg(path, reason);
+}
+inline QString CannotRead(const QString& path, const QString& reason) {
+    return QStringLiteral("Cannot read the price file %1: %2").arg(path, reason);
+}
+
+} // namespace pricelookup::texts

@@ -1,0 +1,70 @@
+#include "wait_window.h"
+
+#include "layout.h"
+#include "texts.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QWindow>
+
+namespace pricelookup {
+
+WaitWindow::WaitWindow()
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      label_(new QLabel(texts::WaitLabel(), this)), bar_(new QProgressBar(this)) {
+    setObjectName(QStringLiteral("frmWait"));
+    setWindowTitle(texts::WaitTitle());
+    setFixedSize(Twips(4680), Twips(1335));
+
+    label_->setObjectName(QStringLiteral("Label1"));
+    label_->setGeometry(TwipsRect(435, 330, 3825, 255));
+    label_->setAlignment(Qt::AlignCenter);
+
+    bar_->setObjectName(QStringLiteral("ProgressBar1"));
+    bar_->setGeometry(TwipsRect(150, 885, 4410, 225));
+    bar_->setRange(0, 100);
+    bar_->setValue(0);
+    bar_->setTextVisible(false);
+    bar_->setFocusPolicy(Qt::NoFocus);
+}
+
+void WaitWindow::ShowAndPaint() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    // The load holds the event loop, so the window system gets this one chance
+    // to map and paint the window before the first line is read.
+    QElapsedTimer waited;
+    waited.start();
+    while (!(windowHandle() && windowHandle()->isExposed()) && waited.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void WaitWindow::SetBarValue(int value) {
+    const int before = bar_->value();
+    bar_->setValue(value);
+    if (value != before)
+        Flush();
+}
+
+void WaitWindow::Flush() {
+    bar_->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void WaitWindow::closeEvent(QCloseEvent* event) {
+    // It goes away by itself when the load is done.
+    event->ignore();
+}
+
+} // namespace pricelookup
