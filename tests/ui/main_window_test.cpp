@@ -1,0 +1,8 @@
+#include <QtTest>
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "main_window.h"
+#include "price_list_view.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+namespace pricelookup::testing {
+
+// A fresh directory holding sorted.dat with the given bytes, made the current
+// directory for as long as it lives.
+class PriceDir {
+public:
+    explicit PriceDir(const QByteArray& bytes) : PriceDir() { Write(bytes); }
+    PriceDir() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+    ~PriceDir() { QDir::setCurrent(previous_); }
+    PriceDir(const PriceDir&) = delete;
+    PriceDir& operator=(const PriceDir&) = delete;
+
+    void Write(const QByteArray& bytes) const {
+        QFile file(FilePath());
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+    }
+    QString Path() const { return dir_.path(); }
+    QString FilePath() const { return dir_.filePath(QStringLiteral("sorted.dat")); }
+
+private:
+    QTemporaryDir dir_;
+    QString previous_;
+};
+
+// Closes the next modal message box as soon as it shows, and keeps its text.
+class MessageBoxCloser : public QObject {
+public:
+    MessageBoxCloser() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(w);
+                if (box && box->isVisible()) {
+                    text_ = box->text();
+                    title_ = box->windowTitle();
+                    icon_ = box->icon();
+                    buttons_ = box->standardButtons();
+                    box->accept();
+                    ++closed_;
+                }
+            }
+        });
+        timer_.start();
+    }
+    QString Text() const { return text_; }
+    QString Title() const { return title_; }
+    QMessageBox::Icon Icon() const { return icon_; }
+    QMessageBox::StandardButtons Buttons() const { return buttons_; }
+    int Closed() const { return closed_; }
+
+private:
+    QTimer timer_;
+    QString text_;
+    QString title_;
+    QMessageBox::Icon icon_ = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons_;
+    int closed_ = 0;
+};
+
+inline PriceListView* List(const MainWindow& window, int number) {
+    return window.findChild<PriceListView*>(QStringLiteral("ListView%1").arg(number));
+}
+
+// What a list shows, top to bottom.
+inline QStringList ListTexts(const MainWindow& window, int number) {
+    QStringList texts;
+    const PriceListView* list = List(window, number);
+    for (int row = 0; row < list->RowCount(); ++row)
+        texts << list->model()->index(row, 0).data().toString();
+    return texts;
+}
+
+// The table as the screen shows it: one string per row, columns joined by " | ".
+inline QStringList ScreenRows(const MainWindow& window) {
+    QStringList columns[4];
+    for (int c = 0; c < 4; ++c)
+        columns[c] = ListTexts(window, c + 1);
+    QStringList rows;
+    for (int r = 0; r < columns[0].size(); ++r) {
+        QStringList cells;
+        for (const QStringList& column : columns)
+            cells << (r < column.size() ? column[r] : QStringLiteral("<none>"));
+        rows << cells.join(QStringLiteral(" | "));
+    }
+    return rows;
+}
+
+// The selected row of each list (-1 for none), ListView1 first.
+inline QList<int> SelectedRows(const MainWindow& window) {
+    QList<int> rows;
+    for (int n = 1; n <= 4; ++n)
+        rows << List(window, n)->SelectedRow();
+    return rows;
+}
+
+} // namespace pricelookup::testing
