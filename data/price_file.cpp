@@ -60,20 +60,27 @@ std::size_t FindClosingQuote(std::string_view s, std::size_t open, bool& escaped
     return std::string_view::npos;
 }
 
-std::string_view Unescape(std::string_view quoted, std::string& scratch) {
-    scratch.clear();
+// Appends the unescaped field to `scratch` and returns a view of it. The table
+// keeps the views of a line's fields until the row ends, so one line's fields
+// share the buffer side by side: it is sized for the whole line before the
+// first of them, and so never moves while the line is split.
+std::string_view Unescape(std::string_view quoted, std::string_view line, std::string& scratch) {
+    if (scratch.empty())
+        scratch.reserve(line.size());
+    const std::size_t start = scratch.size();
     for (std::size_t i = 0; i < quoted.size(); ++i) {
         scratch.push_back(quoted[i]);
         if (quoted[i] == '"' && i + 1 < quoted.size() && quoted[i + 1] == '"')
             ++i;
     }
-    return scratch;
+    return std::string_view(scratch).substr(start);
 }
 
 } // namespace
 
 void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch) {
     std::size_t pos = 0;
+    scratch.clear();
     // Fields after the fourth are dropped, so the scan ends with the fourth:
     // a line of millions of commas costs no more than its first four fields.
     for (int tCol = PartCode; tCol <= RetailPrice; ++tCol) {
@@ -86,7 +93,7 @@ void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch) {
         if (close != std::string_view::npos) {
             field = tStr.substr(pos + 1, close - pos - 1);
             if (escaped)
-                field = Unescape(field, scratch);
+                field = Unescape(field, tStr, scratch);
             end = close + 1;
         } else {
             end = FindComma(tStr, pos);

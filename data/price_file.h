@@ -34,7 +34,8 @@ void StripTextDelim(std::string_view& tmpStr);
 // before a comma, where "" stands for one quote. Such a field is the text
 // between its quotes with every "" made ". A field that opens with a quote but
 // never closes is cut at the next comma and loses its enclosing quotes.
-// `scratch` is a reusable buffer for unescaped quotes. Linear in the line.
+// `scratch` is a reusable buffer that holds the line's unescaped quoted
+// fields until its row ends. Linear in the line.
 void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch);
 void SplitStr(std::string_view tStr, PriceTable& table, std::string& scratch);
 
