@@ -1,0 +1,176 @@
+#include "part_code_finder.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace pricelookup;
+
+namespace {
+
+using Row = std::optional<std::size_t>;
+constexpr Row kNoRow = std::nullopt;
+
+PriceTable TableOf(const std::vector<std::string>& codes) {
+    PriceTable table;
+    for (const std::string& code : codes) {
+        table.PopulateForm(code, PartCode);
+        table.EndRow();
+    }
+    return table;
+}
+
+// The find done the plain way: fold every code and the text, compare from the top.
+Row LinearFind(const PriceTable& table, TextEncoding encoding, std::string_view text) {
+    std::string folded;
+    AppendFolded(text, TextEncoding::Utf8, BasicCaseFold, folded);
+    for (std::size_t r = 0; r < table.size(); ++r) {
+        std::string code;
+        AppendFolded(table.Text(r, PartCode), encoding, BasicCaseFold, code);
+        if (code.starts_with(folded))
+            return r;
+    }
+    return kNoRow;
+}
+
+} // namespace
+
+TEST(prefix_find, ignores_letter_case_and_matches_only_at_the_start) {
+    PriceTable table = TableOf({"xab", "ABC123", "ab", "Ab-9"});
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);
+    EXPECT_EQ(finder.Find("ab"), Row(1));
+    EXPECT_EQ(finder.Find("AB"), Row(1));
+    EXPECT_EQ(finder.Find("aBc12"), Row(1));
+    EXPECT_EQ(finder.Find("ab-"), Row(3));
+    EXPECT_EQ(finder.Find("XA"), Row(0));
+    EXPECT_EQ(finder.Find("b"), kNoRow);
+    EXPECT_EQ(finder.Find("abc1234"), kNoRow);
+    EXPECT_EQ(finder.Find("ab "), kNoRow);
+}
+
+TEST(prefix_find, duplicates_give_the_upper_row) {
+    PriceTable table = TableOf({"B1", "A1", "a1", "A1"});
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);
+    EXPECT_EQ(finder.Find("a1"), Row(1));
+    EXPECT_EQ(finder.Find("a"), Row(1));
+    EXPECT_EQ(finder.Find("B"), Row(0));
+}
+
+TEST(prefix_find, empty_one_character_and_too_long_texts) {
+    PriceTable table = TableOf({"", "a", "AB", "abc", "z"});
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);
+    EXPECT_EQ(finder.Find(""), Row(0));
+    EXPECT_EQ(finder.Find("A"), Row(1));
+    EXPECT_EQ(finder.Find("z"), Row(4));
+    EXPECT_EQ(finder.Find("y"), kNoRow);
+    EXPECT_EQ(finder.Find("ab"), Row(2));
+    EXPECT_EQ(finder.Find("abc"), Row(3));
+    EXPECT_EQ(finder.Find("abcd"), kNoRow);
+    EXPECT_EQ(finder.Find("zz"), kNoRow);
+
+    PriceTable empty;
+    PartCodeFinder none(empty, TextEncoding::Utf8, BasicCaseFold);
+    EXPECT_EQ(none.Find(""), kNoRow);
+    EXPECT_EQ(none.Find("a"), kNoRow);
+    EXPECT_EQ(none.Find("ab"), kNoRow);
+}
+
+TEST(prefix_find, accented_letters_match_either_case_in_utf8) {
+    PriceTable table = TableOf({"XY", "\xC3\x89TOILE",
+                                "\xC3\xA9"
+                                "cole",
+                                "\xCE\xA9mega", "\xD0\x96"});
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);
+    EXPECT_EQ(finder.Find("\xC3\xA9"), Row(1)); // é finds ÉTOILE
+    EXPECT_EQ(finder.Find("\xC3\xA9toi"), Row(1));
+    EXPECT_EQ(finder.Find("\xC3\x89"
+                          "C"),
+              Row(2));                           // ÉC finds école
+    EXPECT_EQ(finder.Find("\xCF\x89M"), Row(3)); // ωM finds Ωmega
+    EXPECT_EQ(finder.Find("\xD0\xB6"), Row(4));  // ж finds Ж
+    EXPECT_EQ(finder.Find("e"), kNoRow);
+    EXPECT_EQ(finder.Find("\xC3\xA8"), kNoRow); // è is another letter
+}
+
+TEST(prefix_find, accented_letters_match_either_case_in_windows_1252) {
+    PriceTable table = TableOf({"XY", "\xC9TOILE",
+                                "\xE9"
+                                "cole",
+                                "\x80"
+                                "5",
+                                "\x8A"
+                                "a"});
+    PartCodeFinder finder(table, TextEncoding::Windows1252, BasicCaseFold);
+    EXPECT_EQ(finder.Find("\xC3\xA9"), Row(1));
+    EXPECT_EQ(finder.Find("\xC3\xA9T"), Row(1));
+    EXPECT_EQ(finder.Find("\xC3\x89"
+                          "c"),
+              Row(2));
+    EXPECT_EQ(finder.Find("\xE2\x82\xAC"
+                          "5"),
+              Row(3));                          // € is 0x80
+    EXPECT_EQ(finder.Find("\xC5\xA1"), Row(4)); // š finds Š, 0x8A
+}
+
+TEST(prefix_find, a_text_that_grows_and_shrinks_keeps_the_right_answers) {
+    PriceTable table = TableOf({"b1", "B2x", "b21", "x", "B215", "b2159", "b2150"});
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);
+    const std::vector<std::pair<std::string, Row>> typed = {
+        {"b", 0},           {"b2", 1},           {"b21", 2},   {"b215", 4}, {"b2150", 6},
+        {"b21500", kNoRow}, {"b215009", kNoRow}, {"b2150", 6}, {"b215", 4}, {"b21", 2},
+        {"b2", 1},          {"b21", 2},          {"b2159", 5}, {"b", 0},    {"b2159", 5},
+        {"b3", kNoRow},     {"b2", 1},           {"", 0},      {"b215", 4}, {"c215", kNoRow},
+        {"b215", 4}};
+    for (const auto& [text, row] : typed)
+        EXPECT_EQ(finder.Find(text), row) << "text " << text;
+}
+
+TEST(prefix_find, agrees_with_a_linear_scan) {
+    std::mt19937 rng(7);
+    auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    // Few letters, so that codes share long prefixes.
+    const std::vector<std::string> utf8Letters = {
+        "a", "A", "b", "B", "1", "-", " ", "\xC3\xA9", "\xC3\x89", "\xD0\x96", "\xD0\xB6"};
+    const std::vector<std::string> byteLetters = {"a",    "B",    "1",    "\xE9", "\xC9", "\x80",
+                                                  "\x8A", "\x9A", "\xC3", "\xA9", "\xFF"};
+    for (TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Windows1252}) {
+        const auto& letters = encoding == TextEncoding::Utf8 ? utf8Letters : byteLetters;
+        auto word = [&](std::size_t maxLength) {
+            std::string w;
+            for (std::size_t n = pick(maxLength + 1); n > 0; --n)
+                w += letters[pick(letters.size())];
+            return w;
+        };
+        std::vector<std::string> codes;
+        for (int i = 0; i < 3000; ++i)
+            codes.push_back(word(7));
+        PriceTable table = TableOf(codes);
+        PartCodeFinder finder(table, encoding, BasicCaseFold);
+
+        // Queries are UTF-8: in the single-byte table, take them from the decoded codes.
+        auto query = [&](const std::string& code) {
+            std::string text;
+            AppendFolded(
+                code, encoding, [](char32_t c) { return c; }, text);
+            return text;
+        };
+        for (int i = 0; i < 3000; ++i) {
+            std::string text = pick(2) ? query(word(4)) : query(codes[pick(codes.size())]);
+            if (pick(3) == 0) {
+                // Type it a character at a time, then take some back.
+                std::string typed;
+                for (char c : text) {
+                    typed += c;
+                    ASSERT_EQ(finder.Find(typed), LinearFind(table, encoding, typed)) << typed;
+                }
+                typed.resize(pick(typed.size() + 1));
+                ASSERT_EQ(finder.Find(typed), LinearFind(table, encoding, typed)) << typed;
+            } else {
+                ASSERT_EQ(finder.Find(text), LinearFind(table, encoding, text)) << text;
+            }
+        }
+    }
+}
