@@ -24,17 +24,26 @@ PriceTable TableOf(const std::vector<std::string>& codes) {
 }
 
 // The find done the plain way: fold every code and the text, compare from the top.
-Row LinearFind(const PriceTable& table, TextEncoding encoding, std::string_view text) {
-    std::string folded;
-    AppendFolded(text, TextEncoding::Utf8, BasicCaseFold, folded);
-    for (std::size_t r = 0; r < table.size(); ++r) {
-        std::string code;
-        AppendFolded(table.Text(r, PartCode), encoding, BasicCaseFold, code);
-        if (code.starts_with(folded))
-            return r;
+class LinearFinder {
+public:
+    LinearFinder(const PriceTable& table, TextEncoding encoding) {
+        for (std::size_t r = 0; r < table.size(); ++r) {
+            codes_.emplace_back();
+            AppendFolded(table.Text(r, PartCode), encoding, BasicCaseFold, codes_.back());
+        }
     }
-    return kNoRow;
-}
+    Row Find(std::string_view text) const {
+        std::string folded;
+        AppendFolded(text, TextEncoding::Utf8, BasicCaseFold, folded);
+        for (std::size_t r = 0; r < codes_.size(); ++r)
+            if (codes_[r].starts_with(folded))
+                return r;
+        return kNoRow;
+    }
+
+private:
+    std::vector<std::string> codes_;
+};
 
 } // namespace
 
@@ -149,6 +158,7 @@ TEST(prefix_find, agrees_with_a_linear_scan) {
             codes.push_back(word(7));
         PriceTable table = TableOf(codes);
         PartCodeFinder finder(table, encoding, BasicCaseFold);
+        LinearFinder linear(table, encoding);
 
         // Queries are UTF-8: in the single-byte table, take them from the decoded codes.
         auto query = [&](const std::string& code) {
@@ -164,12 +174,12 @@ TEST(prefix_find, agrees_with_a_linear_scan) {
                 std::string typed;
                 for (char c : text) {
                     typed += c;
-                    ASSERT_EQ(finder.Find(typed), LinearFind(table, encoding, typed)) << typed;
+                    ASSERT_EQ(finder.Find(typed), linear.Find(typed)) << typed;
                 }
                 typed.resize(pick(typed.size() + 1));
-                ASSERT_EQ(finder.Find(typed), LinearFind(table, encoding, typed)) << typed;
+                ASSERT_EQ(finder.Find(typed), linear.Find(typed)) << typed;
             } else {
-                ASSERT_EQ(finder.Find(text), LinearFind(table, encoding, text)) << text;
+                ASSERT_EQ(finder.Find(text), linear.Find(text)) << text;
             }
         }
     }
