@@ -1,8 +1,496 @@
+// The main window as the user meets it: layout, fonts and colours, focus,
+// keys that must press nothing, the list model, and the ways the program ends.
+
+#include "price_column_model.h"
+#include "price_file.h"
+#include "ui_test_support.h"
+
+#include <QAbstractItemModelTester>
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+using namespace pricelookup;
+using namespace pricelookup::testing;
+
+namespace {
+
+const QByteArray kPrices = "A100,Bolt,125,250\r\nB200,Nut,5,10\r\nC300,Washer,1,2\r\n";
+
+QString Colour(const QColor& c) {
+    if (c == QColor(192, 255, 255))
+        return QStringLiteral("cyan");
+    if (c == QColor(224, 224, 224))
+        return QStringLiteral("grey");
+    return QStringLiteral("%1,%2,%3").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+// The colour that fills most of a label as drawn, its border left out.
+QColor DrawnBackground(QWidget* label) {
+    const QImage image = label->grab().toImage();
+    std::map<QRgb, int> counts;
+    for (int y = 2; y < image.height() - 2; ++y) {
+        for (int x = 2; x < image.width() - 2; ++x)
+            ++counts[image.pixel(x, y)];
+    }
+    auto most = counts.begin();
+    for (auto it = counts.begin(); it != counts.end(); ++it) {
+        if (it->second > most->second)
+            most = it;
+    }
+    return QColor::fromRgb(most->first);
+}
+
+QStringList HeaderColours(const MainWindow& window) {
+    QStringList colours;
+    for (const char* name : {"Label1", "Label3", "Label4", "Label5"}) {
+        auto* label = window.findChild<QLabel*>(QLatin1String(name));
+        colours << QStringLiteral("%1 %2").arg(QLatin1String(name), Colour(DrawnBackground(label)));
+    }
+    return colours;
+}
+
+QString FocusName() {
+    QWidget* focus = QApplication::focusWidget();
+    return focus ? focus->objectName() : QStringLiteral("<none>");
+}
+
+// Where every named control of the window sits, in pixels.
+QStringList Geometries(const MainWindow& window) {
+    QStringList rects;
+    for (QWidget* child : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->objectName().isEmpty())
+            continue;
+        const QRect r = child->geometry();
+        rects << QStringLiteral("%1 %2,%3 %4x%5")
+                     .arg(child->objectName())
+                     .arg(r.x())
+                     .arg(r.y())
+                     .arg(r.width())
+                     .arg(r.height());
+    }
+    rects.sort();
+    return rects;
+}
+
+// Feeds key presses to a program in another process through the toolkit's
+// evdev keyboard input, read from a named pipe. The input only accepts paths
+// under /dev/, hence /dev/shm.
+class KeyFeed {
+public:
+    KeyFeed() : path_(QStringLiteral("/dev/shm/pricelookup-keys-%1").arg(::getpid())) {
+        ::unlink(path_.toLocal8Bit().constData());
+        if (::mkfifo(path_.toLocal8Bit().constData(), 0600) == 0)
+            fd_ = ::open(path_.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+    }
+    ~KeyFeed() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        ::unlink(path_.toLocal8Bit().constData());
+    }
+    bool Ok() const { return fd_ >= 0; }
+    QString Spec() const { return QStringLiteral("evdevkeyboard:") + path_; }
+    void Press(unsigned short code) {
+        const input_event events[] = {{{}, EV_KEY, code, 1},
+                                      {{}, EV_SYN, SYN_REPORT, 0},
+                                      {{}, EV_KEY, code, 0},
+                                      {{}, EV_SYN, SYN_REPORT, 0}};
+        if (::write(fd_, events, sizeof events) < 0)
+            QWARN("could not feed a key");
+    }
+
+private:
+    QString path_;
+    int fd_ = -1;
+};
+
+} // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
+
+private slots:
+    void controlsStandAtTheirDesignRectangles();
+    void headerLabelsUseABoldSerifFont();
+    void listsShowOneColumnHeadedPartNo();
+    void focusStartsInThePartCodeListAndTabCycles();
+    void headerHighlightFollowsFocusBetweenTheFirstTwoLists();
+    void selectedRowsShowInListsWithoutFocus();
+    void enterAndEscPressNoButton();
+    void resizingMovesNoControl();
+    void columnModelPassesTheModelTester();
+    void exitEndsTheEventLoopAtOnce();
+    void closingTheWindowEndsTheEventLoop();
+    void programExitsWithStatusOneWithoutAPriceFile();
 };
+
+void MainWindowTest::controlsStandAtTheirDesignRectangles() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    QVERIFY(window.Loaded());
+
+    const QStringList expected = {
+        R"-(window "Velloran (12/9/2000)" 9480x6795)-",
+        R"-(Label1 "National Part Code" 150,105 1605x315)-",
+        R"-(Label3 "Description" 1815,105 4830x315)-",
+        R"-(Label4 "Cost Price" 6705,90 1215x315)-",
+        R"-(Label5 "Retail Price" 7965,90 1440x315)-",
+        R"-(ListView1 "" 150,450 1620x5700)-",
+        R"-(ListView2 "" 1785,450 4890x5700)-",
+        R"-(ListView3 "" 6690,435 1245x5700)-",
+        R"-(ListView4 "" 7950,420 1485x5715)-",
+        R"-(Label7 "Search For:" 150,6300 900x255)-",
+        R"-(Text1 "" 1080,6300 3795x300)-",
+        R"-(Command2 "Search" 4965,6300 1200x315)-",
+        R"-(Command1 "Exit" 8235,6300 1200x315)-",
+    };
+    QStringList actual = {QStringLiteral(R"-(window "%1" %2x%3)-")
+                              .arg(window.windowTitle())
+                              .arg(window.width() * 15)
+                              .arg(window.height() * 15)};
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        const QString name = expected[i].section(QLatin1Char(' '), 0, 0);
+        QWidget* widget = window.findChild<QWidget*>(name);
+        QVERIFY2(widget, qPrintable(name));
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            text = label->text();
+        else if (auto* button = qobject_cast<QPushButton*>(widget))
+            text = button->text();
+        else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            text = edit->text();
+        const QRect r = widget->geometry();
+        actual << QStringLiteral(R"-(%1 "%2" %3,%4 %5x%6)-")
+                      .arg(name, text)
+                      .arg(r.x() * 15)
+                      .arg(r.y() * 15)
+                      .arg(r.width() * 15)
+                      .arg(r.height() * 15);
+    }
+    QCOMPARE(actual, expected);
+
+    for (const char* name : {"Label1", "Label3", "Label4", "Label5"}) {
+        auto* label = window.findChild<QLabel*>(QLatin1String(name));
+        QCOMPARE(label->alignment(), Qt::AlignCenter);
+        QCOMPARE(label->frameShape(), QFrame::Box);
+        QCOMPARE(label->lineWidth(), 1);
+    }
+    auto* label7 = window.findChild<QLabel*>(QStringLiteral("Label7"));
+    QVERIFY(label7->alignment() & Qt::AlignLeft);
+    QCOMPARE(label7->frameShape(), QFrame::NoFrame);
+}
+
+void MainWindowTest::headerLabelsUseABoldSerifFont() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    for (const char* name : {"Label1", "Label3", "Label4", "Label5"}) {
+        auto* label = window.findChild<QLabel*>(QLatin1String(name));
+        const QFont font = label->font();
+        const QFontInfo used(font);
+        // Times New Roman itself, or the serif face the system puts in its place.
+        const QString family = used.family();
+        const bool serif =
+            (family.contains(QLatin1String("Times")) || family.contains(QLatin1String("Serif"))) &&
+            !family.contains(QLatin1String("Sans"));
+        QVERIFY2(serif, qPrintable(QStringLiteral("%1 is drawn in %2").arg(name, family)));
+        QCOMPARE(font.pointSizeF(), 9.75);
+        QCOMPARE(used.pixelSize(), 13); // 9.75 pt at 96 dpi
+        QVERIFY(used.bold());
+        QVERIFY(!used.italic());
+        QVERIFY(!font.underline());
+        QVERIFY(!font.strikeOut());
+    }
+    // The search caption keeps the default face; its size may step down to fit.
+    auto* label7 = window.findChild<QLabel*>(QStringLiteral("Label7"));
+    QCOMPARE(QFontInfo(label7->font()).family(), QFontInfo(QApplication::font(label7)).family());
+    QVERIFY(!QFontInfo(label7->font()).bold());
+}
+
+void MainWindowTest::listsShowOneColumnHeadedPartNo() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    const int widths[] = {1440, 3300, 1440, 1440};
+    for (int n = 1; n <= 4; ++n) {
+        PriceListView* list = List(window, n);
+        QCOMPARE(list->model()->columnCount(), 1);
+        QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(),
+                 QStringLiteral("Part No"));
+        QCOMPARE(list->columnWidth(0) * 15, widths[n - 1]);
+    }
+}
+
+void MainWindowTest::focusStartsInThePartCodeListAndTabCycles() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    QVERIFY(!window.isVisible());
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(FocusName(), QStringLiteral("ListView1"));
+    QCOMPARE(window.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(), QString());
+
+    QStringList forward;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward << FocusName();
+    }
+    QCOMPARE(forward, QStringList({"ListView2", "ListView3", "ListView4", "Command1", "Text1",
+                                   "Command2", "ListView1"}));
+
+    QStringList backward;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+        backward << FocusName();
+    }
+    QCOMPARE(backward, QStringList({"Command2", "Text1", "Command1", "ListView4", "ListView3",
+                                    "ListView2", "ListView1"}));
+}
+
+void MainWindowTest::headerHighlightFollowsFocusBetweenTheFirstTwoLists() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const QStringList first = {"Label1 cyan", "Label3 grey", "Label4 grey", "Label5 grey"};
+    const QStringList second = {"Label1 grey", "Label3 cyan", "Label4 grey", "Label5 grey"};
+    QCOMPARE(HeaderColours(window), first);
+
+    ClickRow(*List(window, 2), 1);
+    QCOMPARE(FocusName(), QStringLiteral("ListView2"));
+    QCOMPARE(HeaderColours(window), second);
+    ClickRow(*List(window, 1), 0);
+    QCOMPARE(HeaderColours(window), first);
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(HeaderColours(window), second);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    QCOMPARE(HeaderColours(window), first);
+
+    // Focus leaving ListView2 for anything but ListView1 changes no colour.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    for (const char* next : {"ListView3", "ListView4", "Command1", "Text1", "Command2"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(FocusName(), QLatin1String(next));
+        QCOMPARE(HeaderColours(window), second);
+    }
+    ClickRow(*List(window, 2), 0);
+    QTest::mouseClick(window.findChild<QLineEdit*>(QStringLiteral("Text1")), Qt::LeftButton);
+    QCOMPARE(FocusName(), QStringLiteral("Text1"));
+    QCOMPARE(HeaderColours(window), second);
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command2")), Qt::LeftButton);
+    QCOMPARE(FocusName(), QStringLiteral("Command2"));
+    QCOMPARE(HeaderColours(window), second);
+}
+
+void MainWindowTest::selectedRowsShowInListsWithoutFocus() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    ClickRow(*List(window, 1), 1);
+    QCOMPARE(SelectedRows(window), QList<int>({1, 1, 1, 1}));
+
+    // A spot at the right of a row, clear of its text and of the focus frame.
+    const auto drawn = [&](int n, int row) {
+        PriceListView* list = List(window, n);
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        const int x = std::min(rect.right(), list->viewport()->width() - 1) - 3;
+        return list->viewport()->grab().toImage().pixelColor(x, rect.center().y());
+    };
+    // The style shades the highlight colour a little.
+    const QColor highlight =
+        List(window, 1)->palette().color(QPalette::Active, QPalette::Highlight);
+    const auto highlighted = [&](const QColor& c) {
+        return std::abs(c.red() - highlight.red()) + std::abs(c.green() - highlight.green()) +
+                   std::abs(c.blue() - highlight.blue()) <=
+               12;
+    };
+    for (int n = 1; n <= 4; ++n) {
+        QVERIFY2(highlighted(drawn(n, 1)), qPrintable(drawn(n, 1).name()));
+        QVERIFY2(!highlighted(drawn(n, 0)), qPrintable(drawn(n, 0).name()));
+    }
+
+    // Still so while another window is the active one.
+    QWidget other;
+    other.resize(100, 100);
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(!window.isActiveWindow());
+    for (int n = 1; n <= 4; ++n)
+        QVERIFY2(highlighted(drawn(n, 1)), qPrintable(drawn(n, 1).name()));
+}
+
+void MainWindowTest::enterAndEscPressNoButton() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QSignalSpy exitClicks(window.findChild<QPushButton*>(QStringLiteral("Command1")),
+                          &QPushButton::clicked);
+    QSignalSpy searchClicks(window.findChild<QPushButton*>(QStringLiteral("Command2")),
+                            &QPushButton::clicked);
+    MessageBoxCloser boxes;
+    auto* text1 = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
+    // "Z" matches nothing, so a pressed Search would show its box.
+    QTest::keyClicks(text1, QStringLiteral("Z"));
+
+    for (QWidget* target : {static_cast<QWidget*>(List(window, 1)),
+                            static_cast<QWidget*>(List(window, 3)), static_cast<QWidget*>(text1)}) {
+        target->setFocus();
+        QCOMPARE(QApplication::focusWidget(), target);
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(target, Qt::Key_Escape);
+    }
+    QCOMPARE(exitClicks.count(), 0);
+    QCOMPARE(searchClicks.count(), 0);
+    QCOMPARE(boxes.Closed(), 0);
+    QVERIFY(window.isVisible());
+}
+
+void MainWindowTest::resizingMovesNoControl() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList design = Geometries(window);
+    QCOMPARE(design.size(), 12);
+
+    window.resize(800, 580);
+    QTRY_COMPARE(window.size(), QSize(800, 580));
+    QCOMPARE(Geometries(window), design);
+    window.resize(300, 200);
+    QTRY_COMPARE(window.size(), QSize(300, 200));
+    QCOMPARE(Geometries(window), design);
+    window.showMaximized();
+    QTRY_VERIFY(window.isMaximized());
+    QCOMPARE(Geometries(window), design);
+}
+
+void MainWindowTest::columnModelPassesTheModelTester() {
+    PriceTable table;
+    QVERIFY(LoadPriceBytes("A100,\"Bolt, hex\",125,250\r\nB200,Nut\r\n", table, {}).ok);
+    PriceTable other;
+    QVERIFY(LoadPriceBytes("Caf\xE9,\x80 5,1,2", other, {}).ok);
+
+    const QStringList expected[] = {
+        {"A100", "B200"}, {"Bolt, hex", "Nut"}, {"1.25", "0.00"}, {"2.50", "0.00"}};
+    for (int column = 1; column <= 4; ++column) {
+        PriceColumnModel model(column);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.rowCount(), 0);
+        model.SetTable(&table, TextEncoding::Utf8);
+        QStringList texts;
+        for (int row = 0; row < model.rowCount(); ++row)
+            texts << model.data(model.index(row, 0)).toString();
+        QCOMPARE(texts, expected[column - 1]);
+
+        QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Part No"));
+        QCOMPARE(model.headerData(0, Qt::Vertical), QVariant());
+        QCOMPARE(model.data(QModelIndex()), QVariant());
+        QCOMPARE(model.index(2, 0), QModelIndex());
+        QCOMPARE(model.index(0, 1), QModelIndex());
+        for (int role : {int(Qt::EditRole), int(Qt::ToolTipRole), int(Qt::UserRole) + 1})
+            QCOMPARE(model.data(model.index(0, 0), role), QVariant());
+
+        // A table that is not UTF-8 is shown as Windows-1252.
+        model.SetTable(&other, TextEncoding::Windows1252);
+        QCOMPARE(model.rowCount(), 1);
+    }
+    PriceColumnModel codes(PartCode);
+    codes.SetTable(&other, TextEncoding::Windows1252);
+    QCOMPARE(codes.data(codes.index(0, 0)).toString(), QStringLiteral("Café"));
+    PriceColumnModel descriptions(Description);
+    descriptions.SetTable(&other, TextEncoding::Windows1252);
+    QCOMPARE(descriptions.data(descriptions.index(0, 0)).toString(), QStringLiteral("€ 5"));
+}
+
+void MainWindowTest::exitEndsTheEventLoopAtOnce() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("B"));
+    ClickRow(*List(window, 3), 2);
+    QWidget* wait = FindWaitWindow();
+    QVERIFY(wait && !wait->isVisible());
+
+    MessageBoxCloser boxes;
+    QTimer::singleShot(0, &window, [&] {
+        QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command1")),
+                          Qt::LeftButton);
+    });
+    QTimer hang;
+    hang.setSingleShot(true);
+    connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    hang.start(20000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!window.isVisible());
+    QVERIFY(!wait->isVisible());
+    QCOMPARE(boxes.Closed(), 0);
+}
+
+void MainWindowTest::closingTheWindowEndsTheEventLoop() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWidget* wait = FindWaitWindow();
+    QVERIFY(wait && !wait->isVisible());
+
+    MessageBoxCloser boxes;
+    QTimer::singleShot(0, &window, [&] { window.close(); });
+    QTimer hang;
+    hang.setSingleShot(true);
+    connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    hang.start(20000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!window.isVisible());
+    QCOMPARE(boxes.Closed(), 0);
+}
+
+void MainWindowTest::programExitsWithStatusOneWithoutAPriceFile() {
+    QTemporaryDir dir;
+    KeyFeed keys;
+    if (!keys.Ok())
+        QSKIP("no named pipe under /dev/shm to feed keys through");
+
+    QProcess program;
+    program.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), keys.Spec());
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
+    QVERIFY(program.waitForStarted());
+    // The error box waits for the user: press Enter until it is gone.
+    for (int i = 0; i < 200 && !program.waitForFinished(100); ++i)
+        keys.Press(KEY_ENTER);
+    if (program.state() != QProcess::NotRunning) {
+        program.kill();
+        program.waitForFinished();
+        QFAIL("the program did not end when its error box was closed");
+    }
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+    const QString path = QDir(QFileInfo(dir.path()).canonicalFilePath()).filePath("sorted.dat");
+    QVERIFY2(errors.contains(path + QStringLiteral(": No such file or directory")),
+             qPrintable(errors));
+}
 
 QTEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"

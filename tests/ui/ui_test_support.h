@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <memory>
@@ -107,6 +108,26 @@ inline QList<int> SelectedRows(const MainWindow& window) {
     for (int n = 1; n <= 4; ++n)
         rows << List(window, n)->SelectedRow();
     return rows;
+}
+
+// Whether any part of a row shows in the list's viewport.
+inline bool RowVisible(const PriceListView& list, int row) {
+    return list.visualRect(list.model()->index(row, 0)).intersects(list.viewport()->rect());
+}
+
+// Clicks a row of a list with the mouse, as the user does.
+inline void ClickRow(PriceListView& list, int row) {
+    const QModelIndex index = list.model()->index(row, 0);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
+}
+
+// The progress window among the top-level widgets, or null.
+inline QWidget* FindWaitWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("frmWait"))
+            return widget;
+    }
+    return nullptr;
 }
 
 } // namespace pricelookup::testing
