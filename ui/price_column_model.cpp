@@ -2,6 +2,8 @@
 
 #include "texts.h"
 
+#include <QStringDecoder>
+
 namespace pricelookup {
 
 PriceColumnModel::PriceColumnModel(int column, QObject* parent)
@@ -38,8 +40,16 @@ QVariant PriceColumnModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 QString DecodeText(std::string_view bytes, TextEncoding encoding) {
-    if (encoding == TextEncoding::Utf8)
-        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (encoding == TextEncoding::Utf8) {
+        const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        // fromUtf8 drops a byte-order mark at the start of what it is given;
+        // at the start of a field it is the field's own character (the file's
+        // mark never reaches the table).
+        if (!bytes.starts_with("\xEF\xBB\xBF"))
+            return QString::fromUtf8(view);
+        QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+        return decoder.decode(view);
+    }
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
     for (char b : bytes)
