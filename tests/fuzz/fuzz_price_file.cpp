@@ -1,0 +1,151 @@
+// libFuzzer target: any bytes as a price file, through the whole reading road.
+// Each broken invariant traps, so libFuzzer keeps the input that broke it.
+
+#include "part_code_finder.h"
+#include "price_file.h"
+#include "price_table.h"
+#include "reference_reader.h"
+#include "table_text.h"
+#include "text_encoding.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace pricelookup;
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok)
+        __builtin_trap();
+}
+
+// Lines by the line rule, counted without the reader: every CR (or CR LF)
+// ends one, and a non-empty rest after the last ending is one more.
+std::uint64_t CountLines(std::string_view bytes) {
+    std::uint64_t lines = 0;
+    bool open = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r') {
+            ++lines;
+            open = false;
+            if (i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+        } else {
+            open = true;
+        }
+    }
+    return lines + (open ? 1 : 0);
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// -?[0-9]+\.[0-9]{2,}
+bool IsAmountText(std::string_view t) {
+    std::size_t i = t.starts_with('-') ? 1 : 0;
+    const std::size_t whole = i;
+    while (i < t.size() && IsDigit(t[i]))
+        ++i;
+    if (i == whole || i == t.size() || t[i] != '.')
+        return false;
+    const std::size_t point = i++;
+    while (i < t.size() && IsDigit(t[i]))
+        ++i;
+    return i == t.size() && t.size() - point > 2;
+}
+
+// The progress bar as the load drives it: Min 0, Max the file size plus 10,
+// 10 set before the first line, every line's length added after it.
+struct Bar {
+    explicit Bar(std::size_t size) : max(size + 10) {}
+    void Step(std::uint64_t length) {
+        value += length;
+        Check(value <= max);
+        lengths.push_back(length);
+    }
+    std::uint64_t max;
+    std::uint64_t value = 10;
+    std::vector<std::uint64_t> lengths;
+};
+
+char32_t KeepCase(char32_t c) {
+    return c;
+}
+
+void CheckFinder(const PriceTable& table, TextEncoding encoding, std::string_view bytes) {
+    PartCodeFinder finder(table, encoding, BasicCaseFold);
+    std::vector<std::string> folded(table.size());
+    for (std::size_t r = 0; r < table.size(); ++r)
+        AppendFolded(table.Text(r, PartCode), encoding, BasicCaseFold, folded[r]);
+    auto check = [&](std::string_view text) {
+        std::string want;
+        AppendFolded(text, TextEncoding::Utf8, BasicCaseFold, want);
+        std::optional<std::size_t> linear;
+        for (std::size_t r = 0; r < folded.size() && !linear; ++r)
+            if (folded[r].starts_with(want))
+                linear = r;
+        Check(finder.Find(text) == linear);
+    };
+
+    // Codes of a few rows as typed (in UTF-8), a character at a time and back.
+    for (std::size_t row : {std::size_t{0}, table.size() / 2, table.size() - 1}) {
+        if (row >= table.size())
+            continue;
+        std::string typed;
+        AppendFolded(table.Text(row, PartCode), encoding, KeepCase, typed);
+        typed.resize(std::min<std::size_t>(typed.size(), 12));
+        for (std::size_t n = 0; n <= typed.size(); ++n)
+            check(std::string_view(typed).substr(0, n));
+        for (std::size_t n = typed.size(); n-- > 0;)
+            check(std::string_view(typed).substr(0, n));
+    }
+    // Raw slices of the input, whatever they hold.
+    for (std::size_t at = 0; at < bytes.size() && at < 64; at += 7)
+        check(bytes.substr(at, 1 + at % 5));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+    PriceTable whole;
+    Bar wholeBar(size);
+    LoadResult result = LoadPriceBytes(bytes, whole, [&](std::uint64_t n) { wholeBar.Step(n); });
+    Check(result.ok);
+    const std::uint64_t lines = CountLines(bytes);
+    Check(result.lines == lines && whole.size() == lines && wholeBar.lengths.size() == lines);
+    for (int column = PartCode; column <= RetailPrice; ++column)
+        Check(whole.RowCount(column) == lines);
+    for (std::size_t r = 0; r < whole.size(); ++r)
+        Check(IsAmountText(whole.Text(r, CostPrice)) && IsAmountText(whole.Text(r, RetailPrice)));
+
+    // The plain reader must see the same rows and line lengths.
+    testing::ReferenceReading reference = testing::ReferenceRead(bytes);
+    Check(testing::Rows(whole) == reference.rows && wholeBar.lengths == reference.lengths);
+
+    // The same bytes in small blocks, the block size taken from the input.
+    PriceTable fed;
+    Bar fedBar(size);
+    LineReader reader(fed, [&](std::uint64_t n) { fedBar.Step(n); });
+    const std::size_t block = size > 0 ? 1 + data[size - 1] % 7 : 1;
+    for (std::size_t at = 0; at < size; at += block)
+        Check(reader.Feed(bytes.data() + at, std::min(block, size - at)));
+    Check(reader.Finish());
+    Check(reader.Lines() == lines && fed.size() == lines);
+    Check(fedBar.lengths == wholeBar.lengths);
+    Check((reader.ValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Windows1252) == result.encoding);
+    for (std::size_t r = 0; r < lines; ++r)
+        for (int column = PartCode; column <= RetailPrice; ++column)
+            Check(fed.Text(r, column) == whole.Text(r, column));
+
+    CheckFinder(whole, result.encoding, bytes);
+    return 0;
+}
