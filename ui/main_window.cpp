@@ -106,6 +106,13 @@ void MainWindow::BuildControls() {
     Label7->setObjectName(QStringLiteral("Label7"));
     Label7->setGeometry(TwipsRect(150, 6300, 900, 255));
     Label7->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The label was drawn for a narrower default font than many desktops have:
+    // rather than cut its caption, step the font down until the caption fits.
+    QFont captionFont = Label7->font();
+    while (QFontMetrics(captionFont).horizontalAdvance(Label7->text()) > Label7->width() &&
+           captionFont.pointSizeF() > 6)
+        captionFont.setPointSizeF(captionFont.pointSizeF() - 0.5);
+    Label7->setFont(captionFont);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
