@@ -1,8 +1,576 @@
+// The price file missing, not a file, not readable, or changed while the
+// start-up reads it; and the program leaving it and its directory untouched.
+
+#include "ui_test_support.h"
+
+#include <QProcess>
+#include <QProgressBar>
+#include <QtEndian>
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+using namespace pricelookup;
+using namespace pricelookup::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kPatience = 30s;
+
+QString Reason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The path as the program names it: it reads the current directory, which the
+// system gives with every link resolved.
+QString ShownPath(const PriceDir& dir) {
+    return QDir(dir.Path()).canonicalPath() + QStringLiteral("/sorted.dat");
+}
+
+QStringList Listing(const QString& path) {
+    return QDir(path).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Modification time to the nanosecond.
+QString ModificationTime(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QStringLiteral("none");
+    return QStringLiteral("%1.%2")
+        .arg(st.st_mtim.tv_sec)
+        .arg(st.st_mtim.tv_nsec, 9, 10, QChar(u'0'));
+}
+
+bool MakeFifo(const QString& path) {
+    return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
+}
+
+bool MakeSymlink(const QString& target, const QString& path) {
+    return ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) ==
+           0;
+}
+
+// If the program is still stuck on a pipe after a while, opens the pipe's
+// writing end, and closes it, so that a hang fails the test instead of
+// stalling the run.
+class PipeRescuer {
+public:
+    explicit PipeRescuer(const QString& path)
+        : path_(QFile::encodeName(path)), thread_([this] { Watch(); }) {}
+    ~PipeRescuer() {
+        done_ = true;
+        thread_.join();
+    }
+    PipeRescuer(const PipeRescuer&) = delete;
+    PipeRescuer& operator=(const PipeRescuer&) = delete;
+
+    bool Rescued() const { return rescued_; }
+
+private:
+    void Watch() {
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (!done_) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                // Succeeds only while a reader has the pipe open.
+                int fd = ::open(path_.constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    rescued_ = true;
+                    ::close(fd);
+                }
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    QByteArray path_;
+    std::atomic<bool> done_ = false;
+    std::atomic<bool> rescued_ = false;
+    std::thread thread_;
+};
+
+// Runs `action` once, the first time the event loop turns while the progress
+// window is on screen: after the file was measured and before it is read.
+class WhileProgressShows {
+public:
+    explicit WhileProgressShows(std::function<void()> action) : action_(std::move(action)) {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* wait = FindWaitWindow();
+            if (!wait || !wait->isVisible())
+                return;
+            timer_.stop();
+            ran_ = true;
+            action_();
+        });
+        timer_.start();
+    }
+    bool Ran() const { return ran_; }
+
+private:
+    std::function<void()> action_;
+    QTimer timer_;
+    bool ran_ = false;
+};
+
+// The start-up was refused with an error box naming the file and the reason,
+// before any progress window, and nothing was created.
+void CheckRefusedAtStart(const PriceDir& dir, const QString& reason) {
+    const QStringList before = Listing(dir.Path());
+    MessageBoxCloser closer;
+    MainWindow w;
+    QVERIFY(!w.Loaded());
+    QCOMPARE(closer.Closed(), 1);
+    QCOMPARE(closer.Icon(), QMessageBox::Critical);
+    QVERIFY2(closer.Text().contains(ShownPath(dir) + QStringLiteral(": ") + reason),
+             qPrintable(closer.Text()));
+    QVERIFY(!FindWaitWindow());
+    QCOMPARE(w.Table().size(), std::size_t{0});
+    QCOMPARE(Listing(dir.Path()), before);
+}
+
+// --- A minimal VNC viewer, only to press keys.
+
+// A TCP port that no one listens on, as far as one can tell.
+quint16 FreePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    quint16 port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(s);
+    return port;
+}
+
+class VncKeyboard {
+public:
+    ~VncKeyboard() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+
+    // Connects to the program's VNC server and goes through the handshake.
+    bool Connect(quint16 port) {
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(port);
+        for (;;) {
+            fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+                break;
+            ::close(fd_);
+            fd_ = -1;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        // Whatever version the server offers, answer 3.3: then the server
+        // chooses the security type, and 1 is none.
+        char version[12];
+        char security[4];
+        char serverInit[24];
+        if (!Read(version, sizeof version) || !Send("RFB 003.003\n", 12) ||
+            !Read(security, sizeof security) || security[3] != 1 || !Send("\1", 1) ||
+            !Read(serverInit, sizeof serverInit))
+            return false;
+        const quint32 nameLength = qFromBigEndian<quint32>(serverInit + 20);
+        QByteArray name(nameLength, '\0');
+        return Read(name.data(), name.size());
+    }
+
+    // Presses and releases Enter in the focused window.
+    bool PressEnter() {
+        for (const char down : {1, 0}) {
+            // Key event: message 4, down or up, two bytes of padding, keysym.
+            const char event[8] = {4, down, 0, 0, 0, 0, '\xFF', '\x0D'};
+            if (!Send(event, sizeof event))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool Send(const char* data, std::size_t size) {
+        return ::send(fd_, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    }
+    bool Read(char* data, qsizetype size) {
+        while (size > 0) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())) <= 0)
+                return false;
+            const ssize_t n = ::recv(fd_, data, static_cast<std::size_t>(size), 0);
+            if (n <= 0)
+                return false;
+            data += n;
+            size -= n;
+        }
+        return true;
+    }
+
+    int fd_ = -1;
+};
+
+// Waits until the process sleeps and has used no processor time for half a
+// second: it is waiting for the user.
+bool WaitUntilIdle(qint64 pid) {
+    const QString statPath = QStringLiteral("/proc/%1/stat").arg(pid);
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    QString lastTimes;
+    int quiet = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const QByteArray stat = Contents(statPath);
+        // Fields after the command name, which is in parentheses: state first,
+        // user and system time 12th and 13th.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            return false;
+        const QString times = QString::fromLatin1(fields[11] + ' ' + fields[12]);
+        if (fields[0] == "Z" || fields[0] == "X")
+            return false;
+        quiet = fields[0] == "S" && times == lastTimes ? quiet + 1 : 0;
+        lastTimes = times;
+        if (quiet >= 10)
+            return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+} // namespace
 
 class FileFaultsTest : public QObject {
     Q_OBJECT
+
+private slots:
+    void missing();
+    void directory();
+    void pipeWithoutWriter();
+    void device_data();
+    void device();
+    void symlinks_data();
+    void symlinks();
+    void unreadable();
+
+    void changedAfterMeasuring_data();
+    void changedAfterMeasuring();
+    void goneAfterMeasuring_data();
+    void goneAfterMeasuring();
+
+    void readOnly();
+
+    void programFailsWithStatusOne_data();
+    void programFailsWithStatusOne();
+    void programWritesNothing();
 };
+
+void FileFaultsTest::missing() {
+    PriceDir dir;
+    CheckRefusedAtStart(dir, Reason(ENOENT));
+}
+
+void FileFaultsTest::directory() {
+    PriceDir dir;
+    QVERIFY(QDir(dir.Path()).mkdir(QStringLiteral("sorted.dat")));
+    CheckRefusedAtStart(dir, QStringLiteral("Is a directory"));
+    QVERIFY(Listing(dir.FilePath()).isEmpty());
+}
+
+void FileFaultsTest::pipeWithoutWriter() {
+    PriceDir dir;
+    QVERIFY(MakeFifo(dir.FilePath()));
+    PipeRescuer rescuer(dir.FilePath());
+    CheckRefusedAtStart(dir, QStringLiteral("Not a regular file"));
+    QVERIFY2(!rescuer.Rescued(), "the start-up waited for a writer on the pipe");
+}
+
+void FileFaultsTest::device_data() {
+    QTest::addColumn<QString>("device");
+    QTest::newRow("/dev/zero") << QStringLiteral("/dev/zero");
+    QTest::newRow("/dev/null") << QStringLiteral("/dev/null");
+}
+
+void FileFaultsTest::device() {
+    QFETCH(QString, device);
+    PriceDir dir;
+    QVERIFY(MakeSymlink(device, dir.FilePath()));
+    CheckRefusedAtStart(dir, QStringLiteral("Not a regular file"));
+}
+
+void FileFaultsTest::symlinks_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("dangling") << QStringLiteral("nowhere.dat") << Reason(ENOENT);
+    QTest::newRow("to itself") << QStringLiteral("sorted.dat") << Reason(ELOOP);
+}
+
+void FileFaultsTest::symlinks() {
+    QFETCH(QString, target);
+    QFETCH(QString, reason);
+    PriceDir dir;
+    QVERIFY(MakeSymlink(target, dir.FilePath()));
+    CheckRefusedAtStart(dir, reason);
+}
+
+void FileFaultsTest::unreadable() {
+    if (::geteuid() == 0)
+        QSKIP("root reads a file whatever its mode, so no mode makes it unreadable");
+    PriceDir dir("A1,a,100,200\r\n");
+    QVERIFY(QFile::setPermissions(dir.FilePath(), QFileDevice::WriteOwner));
+    CheckRefusedAtStart(dir, Reason(EACCES));
+}
+
+// The file is rewritten between the measurement that sets the bar's range and
+// the line-by-line read: the lists show what the read found, and the bar
+// never passes its maximum.
+void FileFaultsTest::changedAfterMeasuring_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<qulonglong>("barValue");
+
+    const QByteArray one = "A1,a,100,200\r\n";
+    const QByteArray three = one + "B2,b,300,400\r\nC3,c,500,600\r\n";
+    const QStringList threeRows{"A1 | a | 1.00 | 2.00", "B2 | b | 3.00 | 4.00",
+                                "C3 | c | 5.00 | 6.00"};
+    // Maximum 24: the first line fits, the others would carry the bar past it.
+    QTest::newRow("grows") << one << three << threeRows << 22ull;
+    QTest::newRow("grows from nothing") << QByteArray() << three << threeRows << 10ull;
+    QTest::newRow("shrinks") << three << QByteArray("A1,a,100,200")
+                             << QStringList{"A1 | a | 1.00 | 2.00"} << 22ull;
+    QTest::newRow("emptied") << three << QByteArray() << QStringList() << 10ull;
+}
+
+void FileFaultsTest::changedAfterMeasuring() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QStringList, rows);
+    QFETCH(qulonglong, barValue);
+
+    PriceDir dir(before);
+    WhileProgressShows rewrite([&] { dir.Write(after); });
+    MainWindow w;
+    QVERIFY(rewrite.Ran());
+    QVERIFY(w.Loaded());
+    QCOMPARE(ScreenRows(w), rows);
+    QCOMPARE(w.Progress().Max(), static_cast<std::uint64_t>(before.size()) + 10);
+    QCOMPARE(w.Progress().Value(), barValue);
+    const auto* bar = FindWaitWindow()->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    QCOMPARE(bar->maximum(), w.Progress().BarMax());
+    QCOMPARE(bar->value(), w.Progress().BarValue());
+}
+
+// The file is gone, or no longer a file, when the line-by-line read opens it:
+// the load stops with an error box, and the progress window does not stay.
+void FileFaultsTest::goneAfterMeasuring_data() {
+    QTest::addColumn<int>("replacement");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("removed") << 0 << Reason(ENOENT);
+    QTest::newRow("replaced by a pipe") << 1 << QStringLiteral("Not a regular file");
+    QTest::newRow("replaced by a directory") << 2 << QStringLiteral("Is a directory");
+}
+
+void FileFaultsTest::goneAfterMeasuring() {
+    QFETCH(int, replacement);
+    QFETCH(QString, reason);
+
+    PriceDir dir("A1,a,100,200\r\n");
+    PipeRescuer rescuer(dir.FilePath());
+    QStringList listing;
+    WhileProgressShows replace([&] {
+        QFile::remove(dir.FilePath());
+        if (replacement == 1)
+            MakeFifo(dir.FilePath());
+        else if (replacement == 2)
+            QDir(dir.Path()).mkdir(QStringLiteral("sorted.dat"));
+        listing = Listing(dir.Path());
+    });
+    MessageBoxCloser closer;
+    MainWindow w;
+    QVERIFY(replace.Ran());
+    QVERIFY(!w.Loaded());
+    QVERIFY2(!rescuer.Rescued(), "the load waited for a writer on the pipe");
+    QCOMPARE(closer.Closed(), 1);
+    QVERIFY2(closer.Text().contains(ShownPath(dir) + QStringLiteral(": ") + reason),
+             qPrintable(closer.Text()));
+    QVERIFY(FindWaitWindow() && !FindWaitWindow()->isVisible());
+    QCOMPARE(Listing(dir.Path()), listing);
+}
+
+// The file and its directory are read-only to everyone, and the only open
+// handle on the file during the load is read-only. (As root the modes bind
+// nothing; the handle's mode still tells.)
+void FileFaultsTest::readOnly() {
+    QByteArray bytes;
+    QStringList rows;
+    for (int i = 0; i < 2000; ++i) {
+        bytes += QByteArray::number(i) + ",part,100,200\r\n";
+        rows << QString::number(i) + QStringLiteral(" | part | 1.00 | 2.00");
+    }
+    PriceDir dir(bytes);
+    const QString canonical = QFileInfo(dir.FilePath()).canonicalFilePath();
+    const QString mtime = ModificationTime(dir.FilePath());
+    QVERIFY(QFile::setPermissions(dir.FilePath(), QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+                                                      QFileDevice::ReadOther));
+    QVERIFY(QFile::setPermissions(dir.Path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther));
+    struct RestoreModes {
+        const PriceDir& dir;
+        ~RestoreModes() {
+            QFile::setPermissions(dir.Path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
+            QFile::setPermissions(dir.FilePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+    } restore{dir};
+
+    // The progress window lets the event loop turn as the bar moves: look at
+    // this process's open files each time.
+    int seen = 0;
+    QStringList modes;
+    QTimer look;
+    look.setInterval(0);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System)) {
+            if (QFile::symLinkTarget(fds.filePath(fd)) != canonical)
+                continue;
+            ++seen;
+            const QByteArray info = Contents(QStringLiteral("/proc/self/fdinfo/") + fd);
+            const qsizetype at = info.indexOf("flags:");
+            const int flags =
+                info.mid(at + 6, info.indexOf('\n', at) - at - 6).trimmed().toInt(nullptr, 8);
+            if ((flags & O_ACCMODE) != O_RDONLY && !modes.contains(QString::number(flags, 8)))
+                modes << QString::number(flags, 8);
+        }
+    });
+    look.start();
+    MainWindow w;
+    look.stop();
+    QVERIFY(w.Loaded());
+    QCOMPARE(ScreenRows(w), rows);
+    QVERIFY2(seen > 0, "the load never let the event loop turn while the file was open");
+    QVERIFY2(modes.isEmpty(), qPrintable(QStringLiteral("opened with flags ") + modes.join(u' ')));
+    QCOMPARE(Listing(dir.Path()), QStringList{QStringLiteral("sorted.dat")});
+    QCOMPARE(Contents(dir.FilePath()), bytes);
+    QCOMPARE(ModificationTime(dir.FilePath()), mtime);
+}
+
+// The real program, in a child process. Its start-up error box waits for the
+// user, and the offscreen platform gives no way to answer it from outside, so
+// the child draws on the VNC platform and the test presses Enter there.
+void FileFaultsTest::programFailsWithStatusOne_data() {
+    QTest::addColumn<bool>("directory");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no sorted.dat") << false << Reason(ENOENT);
+    QTest::newRow("sorted.dat a directory") << true << QStringLiteral("Is a directory");
+}
+
+void FileFaultsTest::programFailsWithStatusOne() {
+    QFETCH(bool, directory);
+    QFETCH(QString, reason);
+
+    PriceDir dir;
+    if (directory)
+        QVERIFY(QDir(dir.Path()).mkdir(QStringLiteral("sorted.dat")));
+    const QStringList before = Listing(dir.Path());
+    const quint16 port = FreePort();
+    QVERIFY(port != 0);
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               QStringLiteral("vnc:size=800x600:port=%1").arg(port));
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(dir.Path());
+    program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
+    QVERIFY(program.waitForStarted());
+
+    const QString line = QStringLiteral("Cannot open the price file ") + ShownPath(dir) +
+                         QStringLiteral(": ") + reason;
+    QByteArray err;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!QString::fromLocal8Bit(err).contains(line) &&
+           std::chrono::steady_clock::now() < deadline && program.state() == QProcess::Running) {
+        program.waitForReadyRead(100);
+        err += program.readAllStandardError();
+    }
+    QVERIFY2(QString::fromLocal8Bit(err).contains(line), err.constData());
+    QCOMPARE(program.state(), QProcess::Running); // the box waits
+
+    VncKeyboard keyboard;
+    QVERIFY(keyboard.Connect(port));
+    while (program.state() == QProcess::Running && std::chrono::steady_clock::now() < deadline) {
+        keyboard.PressEnter();
+        program.waitForFinished(100);
+    }
+    if (program.state() != QProcess::NotRunning) {
+        program.kill();
+        program.waitForFinished();
+        QFAIL("the error box did not close on Enter");
+    }
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(Listing(dir.Path()), before);
+}
+
+// Runs the real program on a small file until it waits for the user, ends it,
+// and finds the file and its directory as they were.
+void FileFaultsTest::programWritesNothing() {
+    const QByteArray bytes = "A1,Brake pad,1234,1500\r\nB2,\"Bolt, M6\",5,50\r\n";
+    PriceDir dir(bytes);
+    // An hour back, so that any write would show in the time.
+    QFile file(dir.FilePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                             QFileDevice::FileModificationTime));
+    file.close();
+    const QString mtime = ModificationTime(dir.FilePath());
+    const QStringList before = Listing(dir.Path());
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(dir.Path());
+    program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
+    QVERIFY(program.waitForStarted());
+    const bool idle = WaitUntilIdle(program.processId());
+    const QProcess::ProcessState state = program.state();
+    program.terminate();
+    QVERIFY(
+        program.waitForFinished(static_cast<int>(std::chrono::milliseconds(kPatience).count())));
+    QVERIFY2(idle, program.readAllStandardError().constData());
+    QCOMPARE(state, QProcess::Running);
+
+    QCOMPARE(Contents(dir.FilePath()), bytes);
+    QCOMPARE(ModificationTime(dir.FilePath()), mtime);
+    QCOMPARE(Listing(dir.Path()), before);
+}
 
 QTEST_MAIN(FileFaultsTest)
 #include "file_faults_test.moc"
