@@ -237,7 +237,7 @@ void MainWindow::SyncRow(int row, std::initializer_list<PriceListView*> lists) {
         if (list->RowCount() <= row)
             continue;
         list->SelectRow(row);
-        list->EnsureVisible(row);
+        list->EnsureRowVisible(row);
     }
 }
 
@@ -273,7 +273,7 @@ void MainWindow::Text1_KeyDown(int keyCode) {
     }
     if (!foundItem_)
         return;
-    ListView1->EnsureVisible(*foundItem_);
+    ListView1->EnsureRowVisible(*foundItem_);
     const int selected = ListView1->SelectedRow();
     if (selected >= 0)
         SyncRow(selected, {ListView2, ListView3, ListView4});
@@ -288,7 +288,7 @@ void MainWindow::Text1_Change() {
     if (!foundItem_)
         return;
     ListView1->SelectRow(*foundItem_);
-    ListView1->EnsureVisible(*foundItem_);
+    ListView1->EnsureRowVisible(*foundItem_);
     SyncRow(*foundItem_, {ListView2, ListView3, ListView4});
 }
 
@@ -308,7 +308,7 @@ void MainWindow::Command2_Click() {
         return;
     }
     ListView1->SelectRow(*row);
-    ListView1->EnsureVisible(*row);
+    ListView1->EnsureRowVisible(*row);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -2,30 +2,37 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <limits>
 
 namespace pricelookup {
 
-PriceListView::PriceListView(QWidget* parent) : QTableView(parent) {
+PriceListView::PriceListView(QWidget* parent)
+    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
+      rowHeight_(fontMetrics().height() + 2) {
     setSelectionBehavior(SelectRows);
     setSelectionMode(SingleSelection);
     setEditTriggers(NoEditTriggers);
     setTabKeyNavigation(false);
-    setShowGrid(false);
-    setWordWrap(false);
-    setCornerButtonEnabled(false);
     // Scrolling is done where the program means it; selecting alone never scrolls.
     setAutoScroll(false);
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
-    QHeaderView* rows = verticalHeader();
-    rows->hide();
-    rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setMinimumSectionSize(1);
-    rows->setDefaultSectionSize(fontMetrics().height() + 2);
-    horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setSectionsClickable(false);
-    horizontalHeader()->setStretchLastSection(false);
+    header_->setSectionsClickable(false);
+    header_->setHighlightSections(false);
+    header_->setStretchLastSection(false);
+    header_->setSectionResizeMode(QHeaderView::Interactive);
+    header_->setFocusPolicy(Qt::NoFocus);
+    connect(header_, &QHeaderView::sectionResized, this, [this] {
+        updateGeometries();
+        viewport()->update();
+    });
 
     // Lists that the program moves do not have the focus; their rows must show.
     QPalette p = palette();
@@ -39,8 +46,14 @@ PriceListView::PriceListView(QWidget* parent) : QTableView(parent) {
     });
 }
 
+void PriceListView::setModel(QAbstractItemModel* model) {
+    QAbstractItemView::setModel(model);
+    header_->setModel(model);
+    updateGeometries();
+}
+
 int PriceListView::RowCount() const {
-    return model() ? model()->rowCount() : 0;
+    return model() ? model()->rowCount(rootIndex()) : 0;
 }
 
 int PriceListView::SelectedRow() const {
@@ -51,21 +64,226 @@ int PriceListView::SelectedRow() const {
 }
 
 void PriceListView::SelectRow(int row) {
-    selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::ClearAndSelect |
-                                                                  QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(model()->index(row, 0, rootIndex()),
+                                      QItemSelectionModel::ClearAndSelect |
+                                          QItemSelectionModel::Rows);
 }
 
-void PriceListView::EnsureVisible(int row) {
-    scrollTo(model()->index(row, 0), QAbstractItemView::EnsureVisible);
+void PriceListView::EnsureRowVisible(int row) {
+    scrollTo(model()->index(row, 0, rootIndex()), QAbstractItemView::EnsureVisible);
+}
+
+int PriceListView::TopRow() const {
+    return verticalScrollBar()->value();
+}
+
+void PriceListView::setColumnWidth(int column, int width) {
+    if (column == 0 && header_->count() > 0)
+        header_->resizeSection(0, width);
+    else if (column == 0)
+        header_->setDefaultSectionSize(width);
+}
+
+int PriceListView::columnWidth(int column) const {
+    if (column != 0)
+        return 0;
+    return header_->count() > 0 ? header_->sectionSize(0) : header_->defaultSectionSize();
+}
+
+int PriceListView::PageRows() const {
+    return std::max(1, viewport()->height() / rowHeight_);
+}
+
+int PriceListView::RowAtY(int y) const {
+    // Rows above the viewport have negative y: round down, not toward zero.
+    const qint64 offset =
+        y >= 0 ? y / rowHeight_ : -((static_cast<qint64>(-y) + rowHeight_ - 1) / rowHeight_);
+    const qint64 row = TopRow() + offset;
+    return row >= 0 && row < RowCount() ? static_cast<int>(row) : -1;
+}
+
+QRect PriceListView::visualRect(const QModelIndex& index) const {
+    if (!index.isValid() || index.column() != 0 || index.parent() != rootIndex())
+        return {};
+    // Far-away rows are placed just outside the viewport: their offsets in
+    // pixels could pass what an int holds.
+    const qint64 y = (static_cast<qint64>(index.row()) - TopRow()) * rowHeight_;
+    const qint64 limit = std::numeric_limits<int>::max() / 4;
+    const int top = static_cast<int>(std::clamp(y, -limit, limit));
+    return QRect(-horizontalOffset(), top, columnWidth(0), rowHeight_);
+}
+
+void PriceListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (!index.isValid())
+        return;
+    const int row = index.row();
+    const int page = PageRows();
+    int top = TopRow();
+    switch (hint) {
+    case PositionAtTop:
+        top = row;
+        break;
+    case PositionAtBottom:
+        top = row - page + 1;
+        break;
+    case PositionAtCenter:
+        top = row - page / 2;
+        break;
+    case EnsureVisible:
+        if (row < top)
+            top = row;
+        else if (row >= top + page)
+            top = row - page + 1;
+        break;
+    }
+    verticalScrollBar()->setValue(std::max(0, top));
+}
+
+QModelIndex PriceListView::indexAt(const QPoint& point) const {
+    const int row = RowAtY(point.y());
+    return row < 0 ? QModelIndex() : model()->index(row, 0, rootIndex());
 }
 
 void PriceListView::keyboardSearch(const QString&) {
     // The built-in type-ahead walks every row; the search box finds part codes.
 }
 
+QModelIndex PriceListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers) {
+    const int rows = RowCount();
+    if (rows == 0)
+        return {};
+    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
+    int row = current;
+    switch (cursorAction) {
+    case MoveUp:
+    case MovePrevious:
+        row = current < 0 ? 0 : current - 1;
+        break;
+    case MoveDown:
+    case MoveNext:
+        row = current + 1;
+        break;
+    case MovePageUp:
+        row = current - PageRows();
+        break;
+    case MovePageDown:
+        row = current < 0 ? PageRows() - 1 : current + PageRows();
+        break;
+    case MoveHome:
+        row = 0;
+        break;
+    case MoveEnd:
+        row = rows - 1;
+        break;
+    case MoveLeft:
+    case MoveRight:
+        horizontalScrollBar()->triggerAction(cursorAction == MoveLeft
+                                                 ? QAbstractSlider::SliderSingleStepSub
+                                                 : QAbstractSlider::SliderSingleStepAdd);
+        return currentIndex();
+    }
+    return model()->index(std::clamp(row, 0, rows - 1), 0, rootIndex());
+}
+
+int PriceListView::horizontalOffset() const {
+    return horizontalScrollBar()->value();
+}
+
+int PriceListView::verticalOffset() const {
+    const qint64 offset = static_cast<qint64>(TopRow()) * rowHeight_;
+    return static_cast<int>(std::min<qint64>(offset, std::numeric_limits<int>::max()));
+}
+
+bool PriceListView::isIndexHidden(const QModelIndex&) const {
+    return false;
+}
+
+void PriceListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+    const QRect r = rect.normalized();
+    const int first = RowAtY(r.top());
+    const int last = RowAtY(r.bottom());
+    if (first < 0 || last < 0)
+        return;
+    const QItemSelection selection(model()->index(first, 0, rootIndex()),
+                                   model()->index(last, 0, rootIndex()));
+    selectionModel()->select(selection, command);
+}
+
+QRegion PriceListView::visualRegionForSelection(const QItemSelection& selection) const {
+    QRegion region;
+    const int top = TopRow();
+    const int bottom = top + PageRows();
+    for (const QItemSelectionRange& range : selection) {
+        const int first = std::max(range.top(), top);
+        const int last = std::min(range.bottom(), bottom);
+        if (first > last)
+            continue;
+        region += visualRect(model()->index(first, 0, rootIndex()))
+                      .united(visualRect(model()->index(last, 0, rootIndex())));
+    }
+    return region;
+}
+
+void PriceListView::updateGeometries() {
+    const int headerHeight = header_->sizeHint().height();
+    setViewportMargins(0, headerHeight, 0, 0);
+    const QRect vg = viewport()->geometry();
+    header_->setGeometry(vg.left(), vg.top() - headerHeight, vg.width(), headerHeight);
+
+    const int rows = RowCount();
+    const int page = PageRows();
+    verticalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setRange(0, std::max(0, rows - page));
+
+    const int width = columnWidth(0);
+    horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
+    horizontalScrollBar()->setPageStep(std::max(1, viewport()->width()));
+    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
+    header_->setOffset(horizontalOffset());
+    QAbstractItemView::updateGeometries();
+}
+
+void PriceListView::scrollContentsBy(int dx, int dy) {
+    if (dx != 0)
+        header_->setOffset(horizontalOffset());
+    if (dy != 0 && std::abs(dy) < PageRows())
+        viewport()->scroll(dx, dy * rowHeight_);
+    else
+        viewport()->scroll(dx, 0), viewport()->update();
+}
+
+void PriceListView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const int rows = RowCount();
+    if (rows == 0)
+        return;
+    const QRect area = event->rect();
+    const int first = RowAtY(std::max(0, area.top()));
+    if (first < 0)
+        return;
+    const qint64 lastWanted = static_cast<qint64>(TopRow()) + area.bottom() / rowHeight_;
+    const int last = static_cast<int>(std::min<qint64>(lastWanted, rows - 1));
+
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QModelIndex current = currentIndex();
+    const bool focused = hasFocus();
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = model()->index(row, 0, rootIndex());
+        QStyleOptionViewItem o = option;
+        o.rect = visualRect(index);
+        o.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+        if (selectionModel() && selectionModel()->isSelected(index))
+            o.state |= QStyle::State_Selected;
+        if (focused && index == current)
+            o.state |= QStyle::State_HasFocus;
+        itemDelegateForIndex(index)->paint(&painter, o, index);
+    }
+}
+
 void PriceListView::keyPressEvent(QKeyEvent* event) {
-    const int before = currentIndex().row();
-    QTableView::keyPressEvent(event);
+    QAbstractItemView::keyPressEvent(event);
     const QModelIndex current = currentIndex();
     if (!current.isValid())
         return;
@@ -77,27 +295,22 @@ void PriceListView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Home:
     case Qt::Key_End:
         scrollTo(current, QAbstractItemView::EnsureVisible);
-        if (current.row() != before || SelectedRow() == current.row())
-            emit ItemMovedByKeyboard(current.row());
+        emit ItemMovedByKeyboard(current.row());
         break;
     default:
         break;
     }
 }
 
-QModelIndex PriceListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
-    // One column: Home and End go to the first and last row, as in a list.
-    const int rows = RowCount();
-    if (rows > 0 && cursorAction == MoveHome)
-        return model()->index(0, 0);
-    if (rows > 0 && cursorAction == MoveEnd)
-        return model()->index(rows - 1, 0);
-    return QTableView::moveCursor(cursorAction, modifiers);
+void PriceListView::focusInEvent(QFocusEvent* event) {
+    QAbstractItemView::focusInEvent(event);
+    emit GotFocus();
 }
 
-void PriceListView::focusInEvent(QFocusEvent* event) {
-    QTableView::focusInEvent(event);
-    emit GotFocus();
+void PriceListView::reset() {
+    QAbstractItemView::reset();
+    updateGeometries();
+    viewport()->update();
 }
 
 } // namespace pricelookup

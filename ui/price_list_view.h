@@ -1,27 +1,43 @@
 #pragma once
 
-#include <QTableView>
+#include <QAbstractItemView>
+
+class QHeaderView;
 
 namespace pricelookup {
 
-// A one-column list of a price column. It keeps nothing per row (rows have
-// one fixed height), keeps its selected row highlighted without the focus,
-// and reports the rows that the user picks: by a click, or by moving the
-// selection with the keyboard. Rows that the program selects report nothing.
-class PriceListView : public QTableView {
+// A one-column list of a price column under a one-section header. Rows have
+// one fixed height, so the view keeps nothing per row and places any of ten
+// million rows by arithmetic. It keeps its selected row highlighted without
+// the focus, and reports the rows that the user picks: by a click, or by
+// moving the selection with the keyboard. Rows the program selects report
+// nothing.
+class PriceListView : public QAbstractItemView {
     Q_OBJECT
 
 public:
     explicit PriceListView(QWidget* parent = nullptr);
 
+    void setModel(QAbstractItemModel* model) override;
+
     int RowCount() const;
     // The selected row, or -1.
     int SelectedRow() const;
-    // Makes `row` the selected row without scrolling.
+    // Makes `row` the selected and current row without scrolling.
     void SelectRow(int row);
     // Scrolls so that `row` is visible.
-    void EnsureVisible(int row);
+    void EnsureRowVisible(int row);
+    // The row at the top of the viewport.
+    int TopRow() const;
+    int RowHeight() const { return rowHeight_; }
 
+    QHeaderView* horizontalHeader() const { return header_; }
+    void setColumnWidth(int column, int width);
+    int columnWidth(int column) const;
+
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = QAbstractItemView::EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
     void keyboardSearch(const QString& search) override;
 
 signals:
@@ -30,9 +46,26 @@ signals:
     void GotFocus();
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex& index) const override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void reset() override;
+
+private:
+    // Rows that fit the viewport whole (at least one).
+    int PageRows() const;
+    int RowAtY(int y) const;
+
+    QHeaderView* header_;
+    int rowHeight_;
 };
 
 } // namespace pricelookup
