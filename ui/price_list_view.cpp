@@ -2,11 +2,13 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace pricelookup {
 
@@ -280,6 +282,24 @@ void PriceListView::paintEvent(QPaintEvent* event) {
             o.state |= QStyle::State_HasFocus;
         itemDelegateForIndex(index)->paint(&painter, o, index);
     }
+}
+
+void PriceListView::mousePressEvent(QMouseEvent* event) {
+    pressedRow_ =
+        event->button() == Qt::LeftButton ? indexAt(event->position().toPoint()).row() : -1;
+    QAbstractItemView::mousePressEvent(event);
+}
+
+void PriceListView::mouseReleaseEvent(QMouseEvent* event) {
+    const int pressed = std::exchange(pressedRow_, -1);
+    const int released = indexAt(event->position().toPoint()).row();
+    // Released on the row it went down on, this is a click: `clicked` follows.
+    QAbstractItemView::mouseReleaseEvent(event);
+    // A press that slipped off its row before the release has still selected a
+    // row; it counts as a click on that row, or the lists would part.
+    const int selected = SelectedRow();
+    if (event->button() == Qt::LeftButton && pressed >= 0 && released != pressed && selected >= 0)
+        emit ItemClick(selected);
 }
 
 void PriceListView::keyPressEvent(QKeyEvent* event) {

@@ -36,7 +36,8 @@ public:
     int columnWidth(int column) const;
 
     QRect visualRect(const QModelIndex& index) const override;
-    void scrollTo(const QModelIndex& index, ScrollHint hint = QAbstractItemView::EnsureVisible) override;
+    void scrollTo(const QModelIndex& index,
+                  ScrollHint hint = QAbstractItemView::EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;
     void keyboardSearch(const QString& search) override;
 
@@ -56,6 +57,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void reset() override;
 
@@ -66,6 +69,7 @@ private:
 
     QHeaderView* header_;
     int rowHeight_;
+    int pressedRow_ = -1; // the row the left button went down on, or -1
 };
 
 } // namespace pricelookup

@@ -123,6 +123,7 @@ private slots:
     void keyInTheBoxShowsTheFoundRowAndAlignsToTheSelectedOne();
     void rowClickMovesTheOtherThree_data();
     void rowClickMovesTheOtherThree();
+    void clickThatSlipsToAnotherRowMovesTheOtherThree();
     void keyboardMovesInAListMoveTheOtherThree_data();
     void keyboardMovesInAListMoveTheOtherThree();
     void typingInAListFindsNothing();
@@ -318,6 +319,29 @@ void SearchTest::rowClickMovesTheOtherThree() {
     QCOMPARE(counts, expected);
     qDeleteAll(clicks);
     qDeleteAll(moves);
+}
+
+void SearchTest::clickThatSlipsToAnotherRowMovesTheOtherThree() {
+    Session s(kFourParts);
+    QVERIFY(s.Open());
+    PriceListView& list = s.List(2);
+    QSignalSpy clicks(&list, &PriceListView::ItemClick);
+    const auto centre = [&](int row) {
+        return list.visualRect(list.model()->index(row, 0)).center();
+    };
+    // The mouse goes down on row 1 and comes up on row 3: the list selects row 3.
+    QTest::mousePress(list.viewport(), Qt::LeftButton, {}, centre(1));
+    QTest::mouseMove(list.viewport(), centre(3));
+    QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, centre(3));
+    QCOMPARE(s.State(), QStringLiteral("found none, rows 3 3 3 3"));
+    QCOMPARE(clicks.count(), 1);
+    // Dragged out below the rows: the last row it crossed stays selected.
+    QTest::mousePress(list.viewport(), Qt::LeftButton, {}, centre(2));
+    QTest::mouseMove(list.viewport(), centre(0));
+    QTest::mouseRelease(list.viewport(), Qt::LeftButton, {},
+                        QPoint(5, list.viewport()->height() - 2));
+    QCOMPARE(s.State(), QStringLiteral("found none, rows 0 0 0 0"));
+    QCOMPARE(clicks.count(), 2);
 }
 
 void SearchTest::keyboardMovesInAListMoveTheOtherThree_data() {
