@@ -1,0 +1,471 @@
+#include "benchgen.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pricelookup::benchgen {
+
+namespace {
+
+// Bump when the output changes, so cached files from older runs are remade.
+constexpr int kGeneratorVersion = 2;
+
+struct Phrase {
+    constexpr Phrase(const char* t) : text(t), words(1) {
+        for (char c : text)
+            words += c == ' ';
+    }
+    std::string_view text;
+    int words;
+};
+
+// Part names that start a description.
+constexpr Phrase kBases[] = {
+    "Brake pad",
+    "Brake disc",
+    "Brake shoe",
+    "Brake caliper",
+    "Brake hose",
+    "Oil filter",
+    "Air filter",
+    "Fuel filter",
+    "Cabin filter",
+    "Wiper blade",
+    "Wiper arm",
+    "Spark plug",
+    "Glow plug",
+    "Timing belt",
+    "Timing chain",
+    "Drive belt",
+    "Water pump",
+    "Fuel pump",
+    "Oil pump",
+    "Clutch kit",
+    "Clutch cable",
+    "Wheel bearing",
+    "Shock absorber",
+    "Coil spring",
+    "Track rod end",
+    "Ball joint",
+    "Anti roll bar link",
+    "Cylinder head gasket",
+    "Exhaust clamp",
+    "Exhaust manifold gasket",
+    "Thermostat",
+    "Radiator",
+    "Radiator hose",
+    "Alternator",
+    "Starter motor",
+    "Ignition coil",
+    "Lambda sensor",
+    "Headlamp bulb",
+    "Headlamp unit",
+    "Tail lamp",
+    "Indicator lens",
+    "Mirror glass",
+    "Door handle",
+    "Window regulator",
+    "Bolt",
+    "Nut",
+    "Washer",
+    "Screw",
+    "Clip",
+    "O-ring",
+    "Oil seal",
+    "Suspension bush",
+    "Gasket",
+    "Blade fuse",
+    "Relay",
+    "Battery",
+    "CV joint",
+    "Driveshaft",
+    "Engine mounting",
+    "Gearbox mounting",
+    "Hub nut",
+    "Wheel stud",
+    "Camshaft sensor",
+    "Crankshaft sensor",
+    "Brake fluid",
+    "Engine oil",
+    "Coolant",
+    "Grease",
+    "Heater matrix",
+    "Fan belt",
+    "Pollen filter",
+    "Brake master cylinder",
+    "Suspension wishbone",
+    "Stabiliser link",
+    "Turbocharger",
+    "Intercooler hose",
+    "Catalytic converter",
+    "Particulate filter",
+    "Transmission filter",
+    "Washer pump",
+    "Power steering pump",
+    "Compressor",
+    "Condenser",
+    "Expansion valve",
+    "Brake light switch",
+    "Handbrake cable",
+    "Accelerator cable",
+    "Crankshaft pulley",
+    "Tensioner pulley",
+    "Idler pulley",
+    "Flywheel",
+    "Release bearing",
+    "Propshaft coupling",
+    "Differential seal",
+    "Fuel injector",
+    "Injector seal",
+    "Throttle body",
+    "EGR valve",
+    "Sump gasket",
+    "Rocker cover gasket",
+    "Valve stem seal",
+    "Piston ring set",
+    "Conrod bearing",
+    "Exhaust silencer",
+    "Tailpipe",
+    "Mud flap",
+    "Number plate lamp",
+    "Fog lamp",
+    "Washer jet",
+    "Door lock actuator",
+    "Bonnet release cable",
+    "Tailgate strut",
+    "Seat belt buckle",
+};
+
+// Words that follow the part name: where, what kind, what size, what make.
+constexpr Phrase kPositions[] = {
+    "front",     "rear",       "upper",      "lower",     "inner",       "outer",
+    "left-hand", "right-hand", "nearside",   "offside",   "front-left",  "front-right",
+    "rear-left", "rear-right", "front axle", "rear axle", "driver side", "passenger side",
+};
+constexpr Phrase kKinds[] = {
+    "element",        "kit",          "set",
+    "assembly",       "housing",      "replacement",
+    "repair kit",     "mounting",     "complete",
+    "with sensor",    "with bearing", "reconditioned",
+    "remanufactured", "exchange",     "conversion kit",
+    "insert",
+};
+constexpr Phrase kSizes[] = {
+    "450mm",   "500mm",          "600mm",          "650mm",     "M8x25",     "M10x1.25",
+    "12-volt", "24-volt",        "55-watt",        "21/5W",     "1-litre",   "5-litre",
+    "3/8in",   "280mm-diameter", "320mm-diameter", "19mm",      "5W-30",     "10W-40",
+    "1200mm",  "70Ah",           "120-amp",        "32mm-bore", "1.6-litre", "2.0-litre",
+};
+constexpr Phrase kMakes[] = {
+    "steel",      "rubber",           "ceramic",     "heavy-duty",       "genuine",
+    "OE-quality", "universal",        "zinc-plated", "stainless",        "reinforced",
+    "premium",    "economy",          "performance", "vehicle-specific", "aftermarket",
+    "galvanised", "high-temperature", "motorsport",
+};
+constexpr Phrase kFitments[] = {
+    "diesel",          "petrol",           "automatic",   "manual",     "estate",
+    "hatchback",       "saloon",           "convertible", "commercial", "turbodiesel",
+    "left-hand-drive", "right-hand-drive", "4x4",
+};
+
+template <std::size_t N> const Phrase& Pick(Random& random, const Phrase (&list)[N]) {
+    return list[random.Below(static_cast<std::uint32_t>(N))];
+}
+
+// How often each letter begins a code, roughly as catalogues spread them:
+// some letters are common prefixes, a few are almost never used.
+constexpr std::array<std::uint8_t, 26> kFirstLetterWeight = {
+    8, 9, 9, 6, 5, 6, 5, 6, 1, 3, 5, 6, 8, 4, 1, 8, 1, 6, 9, 6, 2, 5, 4, 1, 1, 2,
+};
+
+constexpr std::uint32_t FirstLetterTotal() {
+    std::uint32_t total = 0;
+    for (auto w : kFirstLetterWeight)
+        total += w;
+    return total;
+}
+
+char FirstLetter(Random& random) {
+    std::uint32_t r = random.Below(FirstLetterTotal());
+    for (std::size_t i = 0; i < kFirstLetterWeight.size(); ++i) {
+        if (r < kFirstLetterWeight[i])
+            return static_cast<char>('A' + i);
+        r -= kFirstLetterWeight[i];
+    }
+    return 'Z';
+}
+
+char* Letters(Random& random, char* o, std::uint32_t n) {
+    *o++ = FirstLetter(random);
+    for (std::uint32_t i = 1; i < n; ++i)
+        *o++ = static_cast<char>('A' + random.Below(26));
+    return o;
+}
+
+char* Digits(Random& random, char* o, std::uint32_t n) {
+    std::uint64_t bits = random.Next();
+    for (std::uint32_t i = 0; i < n; ++i) {
+        *o++ = static_cast<char>('0' + bits % 10);
+        bits /= 10;
+    }
+    return o;
+}
+
+char* PartCode(Random& random, char* o) {
+    std::uint32_t shape = random.Below(100);
+    if (shape < 80) {
+        // One to three letters, then three to seven digits.
+        std::uint32_t l = random.Below(100);
+        o = Letters(random, o, l < 35 ? 1 : l < 80 ? 2 : 3);
+        o = Digits(random, o, random.Between(3, 7));
+    } else if (shape < 94) {
+        // Digits only; a leading zero is kept, as in the catalogues.
+        o = Digits(random, o, random.Between(5, 8));
+    } else {
+        // Digits, a letter group, digits.
+        o = Digits(random, o, random.Between(1, 2));
+        o = Letters(random, o, random.Between(1, 2));
+        o = Digits(random, o, random.Between(3, 5));
+    }
+    if (random.Below(100) < 8) {
+        static constexpr std::string_view kSuffixes[] = {"-A", "-B", "-C", "-L",  "-R",
+                                                         "/2", "/3", "-1", "-01", "-X"};
+        auto s = kSuffixes[random.Below(std::size(kSuffixes))];
+        std::memcpy(o, s.data(), s.size());
+        o += s.size();
+    }
+    return o;
+}
+
+char* Put(char* o, std::string_view s) {
+    std::memcpy(o, s.data(), s.size());
+    return o + s.size();
+}
+
+char* Description(Random& random, char* o) {
+    // About one line in two hundred quotes its description round a comma.
+    const bool quoted = random.Below(200) == 0;
+    static constexpr std::uint8_t kTargetWeight[] = {3, 7, 15, 30, 45}; // 2 to 6 words
+    std::uint32_t r = random.Below(100);
+    int target = 2;
+    for (std::uint8_t w : kTargetWeight) {
+        if (r < w)
+            break;
+        r -= w;
+        ++target;
+    }
+    const Phrase& base = Pick(random, kBases);
+    if (quoted)
+        *o++ = '"';
+    o = Put(o, base.text);
+    int words = base.words;
+    bool first = true;
+    auto add = [&](const Phrase& m) {
+        *o++ = quoted && first ? ',' : ' ';
+        if (quoted && first)
+            *o++ = ' ';
+        o = Put(o, m.text);
+        words += m.words;
+        first = false;
+    };
+    // In catalogue order: what kind, where, what size, what make, what it fits.
+    const Phrase* slots[] = {&Pick(random, kKinds), &Pick(random, kPositions),
+                             &Pick(random, kSizes), &Pick(random, kMakes),
+                             &Pick(random, kFitments)};
+    // Each is left out now and then, unless the words would fall short without it.
+    for (std::size_t i = 0; i < std::size(slots); ++i) {
+        const Phrase& m = *slots[i];
+        const auto left = static_cast<int>(std::size(slots) - 1 - i);
+        if (words + m.words <= target && (random.Below(100) < 75 || words + left < target))
+            add(m);
+    }
+    if (words < 2 || (quoted && first))
+        add(*slots[0]);
+    if (quoted)
+        *o++ = '"';
+    return o;
+}
+
+char* Number(char* o, std::uint32_t v) {
+    char tmp[10];
+    int n = 0;
+    do {
+        tmp[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n > 0)
+        *o++ = tmp[--n];
+    return o;
+}
+
+std::string Stamp(std::uint64_t lines, std::uint64_t seed, std::uint64_t bytes) {
+    return "benchgen " + std::to_string(kGeneratorVersion) + " lines " + std::to_string(lines) +
+           " seed " + std::to_string(seed) + " bytes " + std::to_string(bytes) + "\n";
+}
+
+// Returns 0 or the errno of the failed write.
+int WriteAll(int fd, const char* p, std::size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return 0;
+}
+
+} // namespace
+
+std::size_t WriteLine(Random& random, char* out) {
+    char* o = PartCode(random, out);
+    *o++ = ',';
+    o = Description(random, o);
+    *o++ = ',';
+    // Cost in hundredths, spread over pence to thousands; retail 15% to 120% above.
+    std::uint32_t tier = random.Below(100);
+    std::uint32_t cost = tier < 12   ? random.Between(20, 999)
+                         : tier < 45 ? random.Between(1000, 9999)
+                         : tier < 85 ? random.Between(10000, 99999)
+                         : tier < 98 ? random.Between(100000, 999999)
+                                     : random.Between(1000000, 4999999);
+    auto markup = static_cast<std::uint32_t>(std::uint64_t{cost} * random.Between(15, 120) / 100);
+    std::uint32_t retail = cost + (markup == 0 ? 1 : markup);
+    o = Number(o, cost);
+    *o++ = ',';
+    o = Number(o, retail);
+    *o++ = '\r';
+    *o++ = '\n';
+    return static_cast<std::size_t>(o - out);
+}
+
+GenerateResult GeneratePriceFile(std::uint64_t lines, const std::string& path, std::uint64_t seed) {
+    GenerateResult result;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        result.error = path + ": " + std::strerror(errno);
+        return result;
+    }
+    // Two buffers: one is filled while the other is written, since writing
+    // hundreds of megabytes can stall on writeback as long as making them.
+    constexpr std::size_t kBufferSize = 8 << 20;
+    std::vector<char> buffers[2] = {std::vector<char>(kBufferSize), std::vector<char>(kBufferSize)};
+    int current = 0;
+    std::size_t used = 0;
+    std::future<int> writing;
+    int err = 0;
+    auto flush = [&] {
+        if (writing.valid() && err == 0)
+            err = writing.get();
+        if (err == 0)
+            writing = std::async(std::launch::async, WriteAll, fd, buffers[current].data(), used);
+        result.bytes += used;
+        current ^= 1;
+        used = 0;
+    };
+    Random random(seed);
+    for (std::uint64_t i = 0; i < lines && err == 0; ++i) {
+        if (kBufferSize - used < kMaxLineLength)
+            flush();
+        used += WriteLine(random, buffers[current].data() + used);
+    }
+    flush();
+    if (writing.valid()) {
+        int last = writing.get();
+        err = err ? err : last;
+    }
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        result.error = path + ": " + std::strerror(err);
+        return result;
+    }
+    result.ok = true;
+    result.lines = lines;
+    return result;
+}
+
+std::string LinesName(std::uint64_t lines) {
+    if (lines != 0 && lines % 1'000'000 == 0)
+        return std::to_string(lines / 1'000'000) + "M";
+    if (lines != 0 && lines % 1'000 == 0)
+        return std::to_string(lines / 1'000) + "K";
+    return std::to_string(lines);
+}
+
+PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
+                                   std::uint64_t seed) {
+    namespace fs = std::filesystem;
+    PreparedFile prepared;
+    fs::path dir = fs::path(root) / LinesName(lines);
+    if (seed != kDefaultSeed)
+        dir += "-seed" + std::to_string(seed);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        prepared.error = dir.string() + ": " + ec.message();
+        return prepared;
+    }
+    prepared.directory = dir.string();
+    fs::path file = dir / "sorted.dat";
+    fs::path stampFile = dir / "sorted.dat.stamp";
+
+    // The stamp names what made the file; without a match, make it again.
+    std::uint64_t size = fs::file_size(file, ec);
+    if (!ec) {
+        std::string want = Stamp(lines, seed, size);
+        std::string have(want.size() + 1, '\0');
+        if (std::FILE* f = std::fopen(stampFile.c_str(), "rb")) {
+            have.resize(std::fread(have.data(), 1, have.size(), f));
+            std::fclose(f);
+            if (have == want) {
+                prepared.ok = true;
+                prepared.bytes = size;
+                return prepared;
+            }
+        }
+    }
+
+    // Made under another name and renamed, so an interrupted run leaves no
+    // half file that a later run could take for a whole one.
+    fs::remove(stampFile, ec);
+    fs::path part = dir / "sorted.dat.part";
+    GenerateResult made = GeneratePriceFile(lines, part.string(), seed);
+    if (!made.ok) {
+        fs::remove(part, ec);
+        prepared.error = made.error;
+        return prepared;
+    }
+    fs::rename(part, file, ec);
+    if (ec) {
+        prepared.error = file.string() + ": " + ec.message();
+        return prepared;
+    }
+    std::string stamp = Stamp(lines, seed, made.bytes);
+    std::FILE* f = std::fopen(stampFile.c_str(), "wb");
+    if (!f || std::fwrite(stamp.data(), 1, stamp.size(), f) != stamp.size()) {
+        if (f)
+            std::fclose(f);
+        prepared.error = stampFile.string() + ": cannot write";
+        return prepared;
+    }
+    std::fclose(f);
+    prepared.ok = true;
+    prepared.bytes = made.bytes;
+    return prepared;
+}
+
+} // namespace pricelookup::benchgen
