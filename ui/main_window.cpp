@@ -20,6 +20,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <limits>
 
 namespace pricelookup {
 
@@ -117,6 +118,7 @@ void MainWindow::BuildControls() {
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setGeometry(TwipsRect(1080, 6300, 3795, 300));
+    Text1->setMaxLength(std::numeric_limits<int>::max()); // no limit of its own
     Text1->installEventFilter(this);
 
     Command2 = new QPushButton(texts::SearchButton(), this);

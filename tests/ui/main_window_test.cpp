@@ -6,6 +6,7 @@
 #include "ui_test_support.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -125,6 +126,7 @@ private slots:
     void controlsStandAtTheirDesignRectangles();
     void headerLabelsUseABoldSerifFont();
     void listsShowOneColumnHeadedPartNo();
+    void searchBoxTakesATextOfAnyLength();
     void focusStartsInThePartCodeListAndTabCycles();
     void headerHighlightFollowsFocusBetweenTheFirstTwoLists();
     void selectedRowsShowInListsWithoutFocus();
@@ -228,7 +230,25 @@ void MainWindowTest::listsShowOneColumnHeadedPartNo() {
         QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(),
                  QStringLiteral("Part No"));
         QCOMPARE(list->columnWidth(0) * 15, widths[n - 1]);
+        QHeaderView* header = list->horizontalHeader();
+        QVERIFY(!header->isHidden());
+        QCOMPARE(header->model(), list->model());
+        QCOMPARE(header->sectionSize(0), list->columnWidth(0));
     }
+}
+
+void MainWindowTest::searchBoxTakesATextOfAnyLength() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* text1 = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
+    const QString pasted = QStringLiteral("A100") + QString(40000, QLatin1Char('x'));
+    QApplication::clipboard()->setText(pasted);
+    text1->setFocus();
+    QTest::keyClick(text1, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(text1->text().size(), pasted.size());
+    QCOMPARE(window.FoundItem(), std::nullopt);
 }
 
 void MainWindowTest::focusStartsInThePartCodeListAndTabCycles() {
