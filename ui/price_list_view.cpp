@@ -1,16 +1,60 @@
 #include "price_list_view.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <limits>
 #include <utility>
 
 namespace pricelookup {
+
+namespace {
+
+// Draws a row as one line of text on the highlight when selected. The
+// general delegate lays every row out as a paragraph, which made painting
+// most of the cost of a key or a click.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        const int margin = option.widget
+                               ? option.widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin,
+                                                                     nullptr, option.widget) +
+                                     1
+                               : 3;
+        const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
+        QString text = index.data(Qt::DisplayRole).toString();
+        if (option.fontMetrics.horizontalAdvance(text) > textRect.width())
+            text = option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width());
+        painter->setPen(
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.backgroundColor =
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+            const QWidget* widget = option.widget;
+            (widget ? widget->style() : QApplication::style())
+                ->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+        }
+    }
+};
+
+} // namespace
 
 PriceListView::PriceListView(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
@@ -24,6 +68,7 @@ PriceListView::PriceListView(QWidget* parent)
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setItemDelegate(new RowDelegate(this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     header_->setSectionsClickable(false);

@@ -1,0 +1,210 @@
+// The real window, offscreen, on generated price files: the start-up from the
+// load handler to the window shown, and then a key typed into the search box,
+// a row click and a window resize on the loaded lists. Per-event figures are
+// reported as the median and the 99th percentile of many events.
+#include "benchgen.h"
+#include "main_window.h"
+#include "price_list_view.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace pricelookup;
+
+namespace {
+
+std::string DataRoot() {
+    const char* root = std::getenv("PRICELOOKUP_BENCH_DATA");
+    return root && *root ? root : "build/bench-data";
+}
+
+bool EnterPriceDirectory(benchmark::State& state, std::uint64_t lines) {
+    const benchgen::PreparedFile file = benchgen::PreparePriceDirectory(DataRoot(), lines);
+    if (!file.ok) {
+        state.SkipWithError(file.error.c_str());
+        return false;
+    }
+    QDir::setCurrent(QString::fromStdString(file.directory));
+    state.counters["file_MB"] = static_cast<double>(file.bytes) / 1e6;
+    return true;
+}
+
+void ShowAndSettle(MainWindow& window) {
+    window.ShowCentred();
+    (void)QTest::qWaitForWindowExposed(&window);
+    QCoreApplication::processEvents();
+}
+
+// Durations in microseconds, as median and 99th percentile counters.
+void ReportPercentiles(benchmark::State& state, std::vector<double> us) {
+    if (us.empty())
+        return;
+    std::sort(us.begin(), us.end());
+    state.counters["p50_us"] = us[us.size() / 2];
+    state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    state.counters["max_us"] = us.back();
+}
+
+void BM_Startup(benchmark::State& state) {
+    if (!EnterPriceDirectory(state, static_cast<std::uint64_t>(state.range(0))))
+        return;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        auto window = std::make_unique<MainWindow>();
+        ShowAndSettle(*window);
+        state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
+        if (!window->Loaded())
+            state.SkipWithError("the price file did not load");
+        state.counters["rows"] = static_cast<double>(window->Table().size());
+    }
+}
+BENCHMARK(BM_Startup)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// One loaded window per file size, kept for the interaction benchmarks.
+MainWindow* LoadedWindow(benchmark::State& state, std::uint64_t lines) {
+    static std::uint64_t loadedLines = 0;
+    static std::unique_ptr<MainWindow> window;
+    if (loadedLines != lines) {
+        window.reset();
+        if (!EnterPriceDirectory(state, lines))
+            return nullptr;
+        window = std::make_unique<MainWindow>();
+        ShowAndSettle(*window);
+        loadedLines = lines;
+    }
+    return window->Loaded() ? window.get() : nullptr;
+}
+
+// Types a part code near the end of the file key by key, then the same code
+// with a last character that no code has, so that the final keys find nothing.
+void BM_TypeKey(benchmark::State& state) {
+    MainWindow* window = LoadedWindow(state, static_cast<std::uint64_t>(state.range(0)));
+    if (!window)
+        return;
+    auto* box = window->findChild<QLineEdit*>(QStringLiteral("Text1"));
+    const PriceTable& table = window->Table();
+    benchgen::Random random(7);
+    std::vector<double> us;
+    std::vector<QString> codes;
+    for (int i = 0; i < 16; ++i) {
+        const std::size_t row = table.size() - 1 - random.Below(1000);
+        const QString code = QString::fromUtf8(table.Text(row, PartCode));
+        codes.push_back(code);
+        codes.push_back(code.left(code.size() - 1) + QLatin1Char('~'));
+    }
+    std::size_t next = 0;
+    QString typing;
+    int position = 0;
+    box->setFocus();
+    for (auto _ : state) {
+        if (position >= typing.size()) {
+            state.PauseTiming();
+            box->clear();
+            typing = codes[next++ % codes.size()];
+            position = 0;
+            state.ResumeTiming();
+        }
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(box, typing[position++].toLatin1());
+        QCoreApplication::processEvents();
+        const double elapsed = static_cast<double>(timer.nsecsElapsed());
+        state.SetIterationTime(elapsed / 1e9);
+        us.push_back(elapsed / 1e3);
+    }
+    ReportPercentiles(state, us);
+}
+BENCHMARK(BM_TypeKey)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
+
+// Clicks a row of one list, after scrolling that list somewhere else in the file.
+void BM_RowClick(benchmark::State& state) {
+    MainWindow* window = LoadedWindow(state, static_cast<std::uint64_t>(state.range(0)));
+    if (!window)
+        return;
+    benchgen::Random random(11);
+    std::vector<double> us;
+    const auto rows = static_cast<std::uint32_t>(window->Table().size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        PriceListView* list = window->findChild<PriceListView*>(
+            QStringLiteral("ListView%1").arg(1 + random.Below(4)));
+        const int row = static_cast<int>(random.Below(rows));
+        list->EnsureRowVisible(row);
+        QCoreApplication::processEvents();
+        const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
+        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QCoreApplication::processEvents();
+        const double elapsed = static_cast<double>(timer.nsecsElapsed());
+        state.SetIterationTime(elapsed / 1e9);
+        us.push_back(elapsed / 1e3);
+    }
+    ReportPercentiles(state, us);
+}
+BENCHMARK(BM_RowClick)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
+
+void BM_Resize(benchmark::State& state) {
+    MainWindow* window = LoadedWindow(state, static_cast<std::uint64_t>(state.range(0)));
+    if (!window)
+        return;
+    const QSize sizes[] = {{900, 700}, {632, 453}, {500, 300}, {1200, 900}};
+    std::vector<double> us;
+    int i = 0;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        window->resize(sizes[i++ % 4]);
+        QCoreApplication::processEvents();
+        const double elapsed = static_cast<double>(timer.nsecsElapsed());
+        state.SetIterationTime(elapsed / 1e9);
+        us.push_back(elapsed / 1e3);
+    }
+    ReportPercentiles(state, us);
+}
+BENCHMARK(BM_Resize)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(100);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
