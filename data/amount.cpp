@@ -213,6 +213,29 @@ std::size_t WriteHundredths(bool negative, std::uint64_t value, char* out) {
 
 bool FormatWholeHundredths(std::string_view field, char* out, std::size_t& length) {
     {
+        // Most fields are 3 to 15 digits without a leading zero: their text is
+        // the field itself with the point put in before the last two digits.
+        // No parse, no early exit: one pass with a branch only at its end.
+        const std::size_t n = field.size();
+        const char* f = field.data();
+        if (n >= 3 && n <= 15 && f[0] != '0') {
+            bool digits = true;
+            for (std::size_t i = 0; i < n - 2; ++i) {
+                digits &= IsDigit(f[i]);
+                out[i] = f[i];
+            }
+            digits &= IsDigit(f[n - 2]);
+            digits &= IsDigit(f[n - 1]);
+            if (digits) {
+                out[n - 2] = '.';
+                out[n - 1] = f[n - 2];
+                out[n] = f[n - 1];
+                length = n + 1;
+                return true;
+            }
+        }
+    }
+    {
         // Nearly every field is a bare run of digits: take it without the cursor.
         const char* p = field.data();
         const char* end = p + field.size();

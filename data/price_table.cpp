@@ -25,14 +25,19 @@ std::size_t ReadLength(const char*& p) {
 void PriceTable::PopulateForm(std::string_view theStr, int tCol) {
     if (tCol < nextColumn_ || tCol > RetailPrice)
         return;
+    // A loop, not a call to itself for the skipped columns: the recursion,
+    // unrolled, cost every field a long prologue of spills.
+    auto set = [this](int column, std::string_view text) {
+        if (column >= CostPrice) {
+            const int i = column - CostPrice;
+            priceLength_[i] = FormatPriceField(text, price_[i]);
+        } else {
+            text_[column - PartCode] = text;
+        }
+    };
     for (int c = nextColumn_; c < tCol; ++c)
-        PopulateForm({}, c);
-    if (tCol >= CostPrice) {
-        const int i = tCol - CostPrice;
-        priceLength_[i] = FormatPriceField(theStr, price_[i]);
-    } else {
-        text_[tCol - PartCode] = theStr;
-    }
+        set(c, {});
+    set(tCol, theStr);
     nextColumn_ = tCol + 1;
 }
 
@@ -50,6 +55,19 @@ char* WriteField(char* p, std::string_view text) {
     return p + text.size();
 }
 
+// A price's buffer is far longer than the price, so a short one goes over in
+// one fixed-size copy, without a call; the arena has room for the overshoot.
+constexpr std::size_t kPriceCopy = 16;
+static_assert(kMaxAmountText >= kPriceCopy);
+
+char* WritePrice(char* p, const char* text, std::size_t n) {
+    if (n > kPriceCopy)
+        return WriteField(p, {text, n});
+    *p++ = static_cast<char>(n);
+    std::memcpy(p, text, kPriceCopy);
+    return p + n;
+}
+
 } // namespace
 
 void PriceTable::EndRow() {
@@ -57,16 +75,21 @@ void PriceTable::EndRow() {
         PopulateForm({}, RetailPrice);
     const std::string_view fields[kColumnCount] = {
         text_[0], text_[1], {price_[0], priceLength_[0]}, {price_[1], priceLength_[1]}};
-    // Ten bytes of length at most per field.
+    // Ten bytes of length at most per field, and the last price's overshoot.
     char* out = arena_.grow_by(fields[0].size() + fields[1].size() + fields[2].size() +
-                               fields[3].size() + 4 * 10);
+                               fields[3].size() + 4 * 10 + kPriceCopy);
     char* p = out;
-    for (std::string_view field : fields)
-        p = WriteField(p, field);
+    p = WriteField(p, fields[0]);
+    p = WriteField(p, fields[1]);
+    p = WritePrice(p, price_[0], priceLength_[0]);
+    p = WritePrice(p, price_[1], priceLength_[1]);
     rowStart_.push_back(arena_.size());
     arena_.commit(static_cast<std::size_t>(p - out));
     nextColumn_ = PartCode;
-    text_[0] = text_[1] = {};
+    // Two plain stores: the chained form stored text_[1] in halves and read it
+    // back whole, a forwarding stall on every row.
+    text_[0] = {};
+    text_[1] = {};
 }
 
 std::size_t PriceTable::RowCount(int column) const {

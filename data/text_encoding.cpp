@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pricelookup {
 
 void Utf8Validator::Feed(const char* data, std::size_t size) noexcept {
@@ -9,7 +13,19 @@ void Utf8Validator::Feed(const char* data, std::size_t size) noexcept {
     const unsigned char* end = p + size;
     while (p < end && !failed_) {
         if (need_ == 0) {
-            // Price files are mostly ASCII: step over it eight bytes at a time.
+            // Price files are mostly ASCII: step over it 64 bytes at a time
+            // where the platform allows, then eight at a time.
+#if defined(__SSE2__)
+            while (end - p >= 64) {
+                const auto* v = reinterpret_cast<const __m128i*>(p);
+                const __m128i any =
+                    _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                 _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+                if (_mm_movemask_epi8(any) != 0)
+                    break;
+                p += 64;
+            }
+#endif
             while (end - p >= 8) {
                 std::uint64_t word;
                 std::memcpy(&word, p, 8);
