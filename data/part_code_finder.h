@@ -18,7 +18,8 @@ namespace pricelookup {
 //
 // Built once after the load: the rows are grouped by the first two bytes of
 // their folded code, in row order within each group, so a find looks only at
-// the rows that share its first two bytes. When the text grows by typing, the
+// the rows that share its first two bytes, and mostly only at the next four
+// bytes that the group keeps beside each row. When the text grows by typing, the
 // next find starts where the last one stopped.
 class PartCodeFinder {
 public:
@@ -42,7 +43,13 @@ private:
     CaseFoldFn fold_;
     std::uint32_t firstByByte_[256];
     PodBuffer<std::uint32_t> bucketStart_; // 65537 entries
-    PodBuffer<std::uint32_t> rows_;        // rows grouped by their first two bytes
+    // A row of a group, with the four folded bytes of its code after the
+    // group's two (zero where the code is shorter).
+    struct Entry {
+        std::uint32_t row;
+        std::uint32_t next;
+    };
+    PodBuffer<Entry> rows_; // rows grouped by their first two bytes, in row order
 
     // The last find: its folded text, and where in its group it stopped.
     mutable std::string lastFolded_;
