@@ -57,6 +57,18 @@ void ReportPercentiles(benchmark::State& state, std::vector<double> us) {
     state.counters["max_us"] = us.back();
 }
 
+// Times one event and the painting it causes, as this iteration's time.
+template <typename Event>
+void TimeEvent(benchmark::State& state, std::vector<double>& us, Event&& event) {
+    QElapsedTimer timer;
+    timer.start();
+    event();
+    QCoreApplication::processEvents();
+    const double elapsed = static_cast<double>(timer.nsecsElapsed());
+    state.SetIterationTime(elapsed / 1e9);
+    us.push_back(elapsed / 1e3);
+}
+
 void BM_Startup(benchmark::State& state) {
     if (!EnterPriceDirectory(state, static_cast<std::uint64_t>(state.range(0))))
         return;
@@ -141,13 +153,7 @@ void BM_TypeKey(benchmark::State& state) {
             }
             state.ResumeTiming();
         }
-        QElapsedTimer timer;
-        timer.start();
-        QTest::keyClick(box, typing[position++].toLatin1());
-        QCoreApplication::processEvents();
-        const double elapsed = static_cast<double>(timer.nsecsElapsed());
-        state.SetIterationTime(elapsed / 1e9);
-        us.push_back(elapsed / 1e3);
+        TimeEvent(state, us, [&] { QTest::keyClick(box, typing[position++].toLatin1()); });
     }
     ReportPercentiles(state, us);
 }
@@ -174,13 +180,7 @@ void BM_RowClick(benchmark::State& state) {
         QCoreApplication::processEvents();
         const QPoint at = list->visualRect(list->model()->index(row, 0)).center();
         state.ResumeTiming();
-        QElapsedTimer timer;
-        timer.start();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-        QCoreApplication::processEvents();
-        const double elapsed = static_cast<double>(timer.nsecsElapsed());
-        state.SetIterationTime(elapsed / 1e9);
-        us.push_back(elapsed / 1e3);
+        TimeEvent(state, us, [&] { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at); });
     }
     ReportPercentiles(state, us);
 }
@@ -200,13 +200,7 @@ void BM_Resize(benchmark::State& state) {
     std::vector<double> us;
     int i = 0;
     for (auto _ : state) {
-        QElapsedTimer timer;
-        timer.start();
-        window->resize(sizes[i++ % 4]);
-        QCoreApplication::processEvents();
-        const double elapsed = static_cast<double>(timer.nsecsElapsed());
-        state.SetIterationTime(elapsed / 1e9);
-        us.push_back(elapsed / 1e3);
+        TimeEvent(state, us, [&] { window->resize(sizes[i++ % 4]); });
     }
     ReportPercentiles(state, us);
 }
