@@ -102,7 +102,7 @@ public:
         ::unlink(path_.toLocal8Bit().constData());
     }
     bool Ok() const { return fd_ >= 0; }
-    QString Spec() const { return QStringLiteral("evdevkeyboard:") + path_; }
+    QString PluginArgument() const { return QStringLiteral("evdevkeyboard:") + path_; }
     void Press(unsigned short code) {
         const input_event events[] = {{{}, EV_KEY, code, 1},
                                       {{}, EV_SYN, SYN_REPORT, 0},
@@ -492,7 +492,7 @@ void MainWindowTest::programExitsWithStatusOneWithoutAPriceFile() {
     program.setWorkingDirectory(dir.path());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), keys.Spec());
+    env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), keys.PluginArgument());
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
     QVERIFY(program.waitForStarted());
