@@ -185,9 +185,9 @@ void BM_RowClick(benchmark::State& state) {
     ReportPercentiles(state, us);
 }
 BENCHMARK(BM_RowClick)
-    ->Arg(100'000)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
+    ->Args({100'000})
+    ->Args({1'000'000})
+    ->Args({10'000'000})
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(300);
@@ -205,9 +205,9 @@ void BM_Resize(benchmark::State& state) {
     ReportPercentiles(state, us);
 }
 BENCHMARK(BM_Resize)
-    ->Arg(100'000)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
+    ->Args({100'000})
+    ->Args({1'000'000})
+    ->Args({10'000'000})
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(100);

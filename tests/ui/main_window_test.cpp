@@ -438,6 +438,15 @@ void MainWindowTest::columnModelPassesTheModelTester() {
     QCOMPARE(descriptions.data(descriptions.index(0, 0)).toString(), QStringLiteral("€ 5"));
 }
 
+// Runs the event loop; a loop that nothing ends returns 99 after 20 s.
+static int ExecWithWatchdog() {
+    QTimer hang;
+    hang.setSingleShot(true);
+    QObject::connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    hang.start(20000);
+    return QCoreApplication::exec();
+}
+
 void MainWindowTest::exitEndsTheEventLoopAtOnce() {
     PriceDir dir(kPrices);
     MainWindow window;
@@ -453,11 +462,7 @@ void MainWindowTest::exitEndsTheEventLoopAtOnce() {
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command1")),
                           Qt::LeftButton);
     });
-    QTimer hang;
-    hang.setSingleShot(true);
-    connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    hang.start(20000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(ExecWithWatchdog(), 0);
     QVERIFY(!window.isVisible());
     QVERIFY(!wait->isVisible());
     QCOMPARE(boxes.Closed(), 0);
@@ -473,11 +478,7 @@ void MainWindowTest::closingTheWindowEndsTheEventLoop() {
 
     MessageBoxCloser boxes;
     QTimer::singleShot(0, &window, [&] { window.close(); });
-    QTimer hang;
-    hang.setSingleShot(true);
-    connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    hang.start(20000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(ExecWithWatchdog(), 0);
     QVERIFY(!window.isVisible());
     QCOMPARE(boxes.Closed(), 0);
 }
