@@ -102,6 +102,7 @@ void MainWindow::BuildControls() {
     ListView2 = views[1];
     ListView3 = views[2];
     ListView4 = views[3];
+    AlignRowAreas();
 
     Label7 = new QLabel(texts::SearchFor(), this);
     Label7->setObjectName(QStringLiteral("Label7"));
@@ -154,6 +155,8 @@ void MainWindow::BuildControls() {
         connect(view, &PriceListView::ItemClick, this, handler);
         // Moving the selection with the keyboard counts as a click.
         connect(view, &PriceListView::ItemMovedByKeyboard, this, handler);
+        connect(view, &PriceListView::ScrolledByUser, this,
+                [this, view](int top) { ShareScroll(view, top); });
     }
     connect(Text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
     connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
@@ -234,26 +237,55 @@ void MainWindow::ListView2_GotFocus() {
     SetBackground(Label1, kHeader);
 }
 
-void MainWindow::SyncRow(int row, std::initializer_list<PriceListView*> lists) {
+void MainWindow::AlignRowAreas() {
+    const PriceListView* views[] = {ListView1, ListView2, ListView3, ListView4};
+    int top = 0;
+    int bottom = std::numeric_limits<int>::max();
+    for (const PriceListView* view : views) {
+        top = std::max(top, view->y() + view->NaturalRowsTop());
+        bottom = std::min(bottom, view->y() + view->NaturalRowsBottom());
+    }
+    // Whole rows only: a row cut at the bottom would take a click without
+    // being in view.
+    const int rowHeight = ListView1->RowHeight();
+    const int height = std::max(1, (bottom - top) / rowHeight) * rowHeight;
+    for (PriceListView* view : {ListView1, ListView2, ListView3, ListView4})
+        view->SetRowArea(top - view->y(), height);
+}
+
+void MainWindow::SyncRow(int row, std::initializer_list<PriceListView*> lists,
+                         const PriceListView* lead) {
+    const bool leadShows = lead->RowShown(row);
+    const int top = lead->TopRow();
     for (PriceListView* list : lists) {
         if (list->RowCount() <= row)
             continue;
         list->SelectRow(row);
-        list->EnsureRowVisible(row);
+        if (leadShows)
+            list->EnsureRowVisibleFrom(row, top);
+        else
+            list->EnsureRowVisible(row);
+    }
+}
+
+void MainWindow::ShareScroll(const PriceListView* from, int topRow) {
+    for (PriceListView* list : {ListView1, ListView2, ListView3, ListView4}) {
+        if (list != from)
+            list->SetTopRow(topRow);
     }
 }
 
 void MainWindow::ListView1_ItemClick(int row) {
-    SyncRow(row, {ListView2, ListView3, ListView4});
+    SyncRow(row, {ListView2, ListView3, ListView4}, ListView1);
 }
 void MainWindow::ListView2_ItemClick(int row) {
-    SyncRow(row, {ListView1, ListView3, ListView4});
+    SyncRow(row, {ListView1, ListView3, ListView4}, ListView2);
 }
 void MainWindow::ListView3_ItemClick(int row) {
-    SyncRow(row, {ListView1, ListView2, ListView4});
+    SyncRow(row, {ListView1, ListView2, ListView4}, ListView3);
 }
 void MainWindow::ListView4_ItemClick(int row) {
-    SyncRow(row, {ListView1, ListView2, ListView3});
+    SyncRow(row, {ListView1, ListView2, ListView3}, ListView4);
 }
 
 std::optional<int> MainWindow::FindPartCode(const QString& text) const {
@@ -278,7 +310,7 @@ void MainWindow::Text1_KeyDown(int keyCode) {
     ListView1->EnsureRowVisible(*foundItem_);
     const int selected = ListView1->SelectedRow();
     if (selected >= 0)
-        SyncRow(selected, {ListView2, ListView3, ListView4});
+        SyncRow(selected, {ListView2, ListView3, ListView4}, ListView1);
 }
 
 void MainWindow::Text1_Change() {
@@ -291,7 +323,7 @@ void MainWindow::Text1_Change() {
         return;
     ListView1->SelectRow(*foundItem_);
     ListView1->EnsureRowVisible(*foundItem_);
-    SyncRow(*foundItem_, {ListView2, ListView3, ListView4});
+    SyncRow(*foundItem_, {ListView2, ListView3, ListView4}, ListView1);
 }
 
 void MainWindow::Command1_Click() {

@@ -62,8 +62,13 @@ private:
     void Form_Load();
     void ReportStartupError(const QString& message);
     std::optional<int> FindPartCode(const QString& text) const;
-    // Selects `row` and scrolls it into view in each list long enough to have it.
-    void SyncRow(int row, std::initializer_list<PriceListView*> lists);
+    // Puts the rows of the four lists on the same screen lines, as many in each.
+    void AlignRowAreas();
+    // Selects `row` and scrolls it into view in each list long enough to have
+    // it: to the top row of `lead` when `lead` shows the row.
+    void SyncRow(int row, std::initializer_list<PriceListView*> lists, const PriceListView* lead);
+    // The user scrolled `from`: the other lists take its top row.
+    void ShareScroll(const PriceListView* from, int topRow);
 
     PriceTable table_;
     std::unique_ptr<PartCodeFinder> finder_;

@@ -56,6 +56,18 @@ public:
 
 } // namespace
 
+// Marks scrolling that the program does, which the list does not report.
+class PriceListView::ProgramScroll {
+public:
+    explicit ProgramScroll(PriceListView* view) : view_(view) { ++view_->programScrolls_; }
+    ~ProgramScroll() { --view_->programScrolls_; }
+    ProgramScroll(const ProgramScroll&) = delete;
+    ProgramScroll& operator=(const ProgramScroll&) = delete;
+
+private:
+    PriceListView* view_;
+};
+
 PriceListView::PriceListView(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
       rowHeight_(fontMetrics().height() + 2) {
@@ -67,7 +79,12 @@ PriceListView::PriceListView(QWidget* parent)
     setAutoScroll(false);
     setVerticalScrollMode(ScrollPerItem);
     setHorizontalScrollMode(ScrollPerPixel);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The same in every list, whatever its column's width, so that lists side
+    // by side have the same room for rows.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The strip under the last whole row reads as part of the list.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
     setItemDelegate(new RowDelegate(this));
     // Codes, descriptions and prices are plain runs of text: skipping the
     // shaper roughly halves the cost of painting a page of rows.
@@ -91,6 +108,11 @@ PriceListView::PriceListView(QWidget* parent)
     for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
         p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
     setPalette(p);
+
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int top) {
+        if (programScrolls_ == 0)
+            emit ScrolledByUser(top);
+    });
 
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         if (index.isValid())
@@ -125,8 +147,42 @@ void PriceListView::EnsureRowVisible(int row) {
     scrollTo(model()->index(row, 0, rootIndex()), QAbstractItemView::EnsureVisible);
 }
 
+void PriceListView::EnsureRowVisibleFrom(int row, int top) {
+    const int clamped = std::clamp(top, 0, verticalScrollBar()->maximum());
+    if (row >= clamped && row < clamped + PageRows())
+        SetTopRow(clamped);
+    else
+        EnsureRowVisible(row);
+}
+
 int PriceListView::TopRow() const {
     return verticalScrollBar()->value();
+}
+
+void PriceListView::SetTopRow(int row) {
+    const ProgramScroll scrolling(this);
+    verticalScrollBar()->setValue(row);
+}
+
+int PriceListView::HorizontalBarExtent() const {
+    // The scroll area gives its bar the height the bar asks for.
+    return horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff
+               ? 0
+               : horizontalScrollBar()->sizeHint().height();
+}
+
+int PriceListView::NaturalRowsTop() const {
+    return frameWidth() + header_->sizeHint().height();
+}
+
+int PriceListView::NaturalRowsBottom() const {
+    return height() - frameWidth() - HorizontalBarExtent();
+}
+
+void PriceListView::SetRowArea(int top, int height) {
+    rowAreaTop_ = top;
+    rowAreaHeight_ = height;
+    updateGeometries();
 }
 
 void PriceListView::setColumnWidth(int column, int width) {
@@ -188,7 +244,7 @@ void PriceListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
             top = row - page + 1;
         break;
     }
-    verticalScrollBar()->setValue(std::max(0, top));
+    SetTopRow(std::max(0, top));
 }
 
 QModelIndex PriceListView::indexAt(const QPoint& point) const {
@@ -277,8 +333,16 @@ QRegion PriceListView::visualRegionForSelection(const QItemSelection& selection)
 }
 
 void PriceListView::updateGeometries() {
-    const int headerHeight = header_->sizeHint().height();
-    setViewportMargins(0, headerHeight, 0, 0);
+    // A top row that the new size no longer allows moves by itself.
+    const ProgramScroll scrolling(this);
+    int headerHeight = header_->sizeHint().height();
+    int bottomMargin = 0;
+    if (rowAreaHeight_ >= 0) {
+        headerHeight = std::max(headerHeight, rowAreaTop_ - frameWidth());
+        bottomMargin =
+            std::max(0, NaturalRowsBottom() - (frameWidth() + headerHeight) - rowAreaHeight_);
+    }
+    setViewportMargins(0, headerHeight, 0, bottomMargin);
     const QRect vg = viewport()->geometry();
     header_->setGeometry(vg.left(), vg.top() - headerHeight, vg.width(), headerHeight);
 
@@ -353,6 +417,17 @@ void PriceListView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void PriceListView::keyPressEvent(QKeyEvent* event) {
+    // The first arrow key in a list with no selected row takes the first row,
+    // which the focus alone made current without selecting it.
+    const bool arrow = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
+    if (arrow && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        SelectedRow() < 0 && RowCount() > 0) {
+        SelectRow(0);
+        EnsureRowVisible(0);
+        event->accept();
+        emit ItemMovedByKeyboard(0);
+        return;
+    }
     QAbstractItemView::keyPressEvent(event);
     const QModelIndex current = currentIndex();
     if (!current.isValid())

@@ -11,7 +11,8 @@ namespace pricelookup {
 // million rows by arithmetic. It keeps its selected row highlighted without
 // the focus, and reports the rows that the user picks: by a click, or by
 // moving the selection with the keyboard. Rows the program selects report
-// nothing.
+// nothing, and so does scrolling that the program does; scrolling by the
+// user (wheel, scroll bar) reports the new top row.
 class PriceListView : public QAbstractItemView {
     Q_OBJECT
 
@@ -27,9 +28,25 @@ public:
     void SelectRow(int row);
     // Scrolls so that `row` is visible.
     void EnsureRowVisible(int row);
+    // Scrolls so that `row` is visible, with `top` as the top row when that
+    // shows it, so that lists side by side can show a row on the same line.
+    void EnsureRowVisibleFrom(int row, int top);
     // The row at the top of the viewport.
     int TopRow() const;
+    // Scrolls so that `row` is the top row, as far as the list goes.
+    void SetTopRow(int row);
     int RowHeight() const { return rowHeight_; }
+    // Rows that fit the viewport whole (at least one).
+    int PageRows() const;
+    bool RowShown(int row) const { return row >= TopRow() && row < TopRow() + PageRows(); }
+
+    // Where the rows start and end, in this list's coordinates, when no row
+    // area is set: under the header, above the horizontal scroll bar.
+    int NaturalRowsTop() const;
+    int NaturalRowsBottom() const;
+    // Puts the rows at `top`, in this list's coordinates, in an area `height`
+    // high; the header grows down to it, and what is left below stays blank.
+    void SetRowArea(int top, int height);
 
     QHeaderView* horizontalHeader() const { return header_; }
     void setColumnWidth(int column, int width);
@@ -44,6 +61,8 @@ public:
 signals:
     void ItemClick(int row);
     void ItemMovedByKeyboard(int row);
+    // The user scrolled the list; the program's own scrolling reports nothing.
+    void ScrolledByUser(int topRow);
     void GotFocus();
 
 protected:
@@ -63,13 +82,17 @@ protected:
     void reset() override;
 
 private:
-    // Rows that fit the viewport whole (at least one).
-    int PageRows() const;
+    class ProgramScroll;
+
     int RowAtY(int y) const;
+    int HorizontalBarExtent() const;
 
     QHeaderView* header_;
     int rowHeight_;
-    int pressedRow_ = -1; // the row the left button went down on, or -1
+    int pressedRow_ = -1;    // the row the left button went down on, or -1
+    int programScrolls_ = 0; // scrolling under way that the program does
+    int rowAreaTop_ = -1;    // set by SetRowArea, or -1
+    int rowAreaHeight_ = -1;
 };
 
 } // namespace pricelookup

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QWheelEvent>
 #include <QtTest>
 
 using namespace pricelookup;
@@ -87,6 +88,13 @@ public:
         }
         return lists.join(' ');
     }
+    // The top rows, as "T" when the four lists share it.
+    QString Tops() const {
+        const QList<int> tops = Scrolls();
+        if (tops.count(tops[0]) == 4)
+            return QString::number(tops[0]);
+        return QStringLiteral("%1 %2 %3 %4").arg(tops[0]).arg(tops[1]).arg(tops[2]).arg(tops[3]);
+    }
     // The scroll position of each list.
     QList<int> Scrolls() const {
         QList<int> values;
@@ -132,6 +140,10 @@ private slots:
     void emptyListsTakeEveryActionQuietly();
     void findsTheFirstMatchWhateverTheEdits_data();
     void findsTheFirstMatchWhateverTheEdits();
+    void rowsStandOnTheSameScreenLines();
+    void everyMoveLeavesTheListsOnOneTopRow_data();
+    void everyMoveLeavesTheListsOnOneTopRow();
+    void firstArrowKeyTakesTheFirstRow();
 };
 
 void SearchTest::typingWalksThePartCodes() {
@@ -524,6 +536,115 @@ void SearchTest::findsTheFirstMatchWhateverTheEdits() {
         }
         before = state;
     }
+}
+
+void SearchTest::rowsStandOnTheSameScreenLines() {
+    Session s(LongFile());
+    QVERIFY(s.Open());
+    const PriceListView& first = s.List(1);
+    const auto rows = [&](const PriceListView& list) {
+        const int top = list.viewport()->mapTo(&s.window, QPoint()).y();
+        return std::pair(top, top + list.viewport()->height());
+    };
+    QCOMPARE(first.viewport()->height() % first.RowHeight(), 0);
+    QVERIFY(first.PageRows() > 10);
+    for (int n = 2; n <= 4; ++n) {
+        const PriceListView& list = s.List(n);
+        QCOMPARE(rows(list), rows(first));
+        QCOMPARE(list.RowHeight(), first.RowHeight());
+        QCOMPARE(list.PageRows(), first.PageRows());
+    }
+}
+
+void SearchTest::everyMoveLeavesTheListsOnOneTopRow_data() {
+    QTest::addColumn<int>("list");
+    for (int n = 1; n <= 4; ++n)
+        QTest::addRow("ListView%d", n) << n;
+}
+
+// Whatever moves one list, the four show the same rows: the handlers that put
+// them on one row, and the user's own scrolling of any one of them.
+void SearchTest::everyMoveLeavesTheListsOnOneTopRow() {
+    QFETCH(int, list);
+    Session s(LongFile());
+    QVERIFY(s.Open());
+    PriceListView& moved = s.List(list);
+    QScrollBar* bar = moved.verticalScrollBar();
+    const int page = moved.PageRows();
+    QStringList log;
+    QStringList expected;
+    const auto step = [&](const QString& what, const QString& tops) {
+        log << what + QStringLiteral(": ") + s.Tops();
+        expected << what + QStringLiteral(": ") + tops;
+    };
+    const auto wheel = [&](int notches) {
+        const QPoint at = moved.viewport()->rect().center();
+        QWheelEvent event(at, moved.viewport()->mapToGlobal(at), {}, QPoint(0, -120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(moved.viewport(), &event);
+    };
+    // The Search button moves the part-code list alone: the lists part.
+    QTest::mouseClick(s.Text1(), Qt::LeftButton);
+    s.Type(QStringLiteral("D0450"));
+    s.ScrollTo(list, 0);
+    QTest::mouseClick(s.Search(), Qt::LeftButton);
+    step("Search button", QStringLiteral("%1 0 0 0").arg(450 - page + 1));
+    s.Type(QStringLiteral("5")); // D04505 finds nothing: the alignment step
+    step("alignment", QString::number(450 - page + 1));
+    s.Key(Qt::Key_Backspace);
+    s.Key(Qt::Key_Backspace);
+    s.Type(QStringLiteral("7"));
+    step("typing D0457", QString::number(457 - page + 1));
+    s.EmptyBox();
+    step("emptying the box", QStringLiteral("0"));
+
+    wheel(3);
+    step("wheel down", QStringLiteral("9"));
+    wheel(-1);
+    step("wheel up", QStringLiteral("6"));
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    step("scroll bar arrow", QStringLiteral("7"));
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    step("scroll bar trough", QString::number(7 + page));
+    bar->setSliderDown(true);
+    bar->setSliderPosition(200);
+    step("dragging the handle", QStringLiteral("200"));
+    bar->setSliderDown(false);
+
+    ClickRow(moved, 200 + page - 1);
+    step("click on the bottom row", QStringLiteral("200"));
+    QTest::keyClick(&moved, Qt::Key_Down);
+    step("Down past the bottom row", QStringLiteral("201"));
+    QTest::keyClick(&moved, Qt::Key_PageDown);
+    step("Page Down", QString::number(201 + page));
+    QTest::keyClick(&moved, Qt::Key_PageUp);
+    step("Page Up", QString::number(200 + page));
+    QTest::keyClick(&moved, Qt::Key_End);
+    step("End", QString::number(500 - page));
+    QTest::keyClick(&moved, Qt::Key_Home);
+    step("Home", QStringLiteral("0"));
+    QCOMPARE(log, expected);
+    QCOMPARE(s.State(), QStringLiteral("found 0, rows 0 0 0 0"));
+}
+
+void SearchTest::firstArrowKeyTakesTheFirstRow() {
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Up}) {
+        Session s(LongFile());
+        QVERIFY(s.Open());
+        QCOMPARE(QApplication::focusWidget(), &s.List(1));
+        QTest::keyClick(&s.List(1), key);
+        QCOMPARE(s.State(), QStringLiteral("found none, rows 0 0 0 0"));
+        QTest::keyClick(&s.List(1), Qt::Key_Down);
+        QCOMPARE(s.State(), QStringLiteral("found none, rows 1 1 1 1"));
+    }
+    // In a list that the focus reached by Tab, as in the first one.
+    Session s(LongFile());
+    QVERIFY(s.Open());
+    QTest::keyClick(&s.List(1), Qt::Key_Tab);
+    QTest::keyClick(&s.List(2), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), &s.List(3));
+    QTest::keyClick(&s.List(3), Qt::Key_Down);
+    QCOMPARE(s.State(), QStringLiteral("found none, rows 0 0 0 0"));
 }
 
 QTEST_MAIN(SearchTest)
