@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -35,6 +36,20 @@ void SetBackground(QLabel* label, const QColor& colour) {
     label->setPalette(p);
 }
 
+// The face standing in for Times New Roman may run wider than the labels were
+// drawn for: narrow it, as little as needed, until the caption keeps a pixel
+// clear of the border on either side.
+void FitCaption(QLabel* label) {
+    QFont font = label->font();
+    const int room = label->contentsRect().width() - 2;
+    for (int stretch = 99; stretch >= 75; --stretch) {
+        if (QFontMetrics(font).horizontalAdvance(label->text()) <= room)
+            break;
+        font.setStretch(stretch);
+    }
+    label->setFont(font);
+}
+
 QLabel* HeaderLabel(QWidget* parent, const char* name, const QString& text, QRect rect,
                     const QColor& colour) {
     auto* label = new QLabel(text, parent);
@@ -50,6 +65,7 @@ QLabel* HeaderLabel(QWidget* parent, const char* name, const QString& text, QRec
     label->setLineWidth(1);
     label->setAutoFillBackground(true);
     SetBackground(label, colour);
+    FitCaption(label);
     return label;
 }
 
@@ -109,9 +125,10 @@ void MainWindow::BuildControls() {
     Label7->setGeometry(TwipsRect(150, 6300, 900, 255));
     Label7->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The label was drawn for a narrower default font than many desktops have:
-    // rather than cut its caption, step the font down until the caption fits.
+    // rather than cut its caption, step the font down until the caption fits
+    // with a pixel to spare.
     QFont captionFont = Label7->font();
-    while (QFontMetrics(captionFont).horizontalAdvance(Label7->text()) > Label7->width() &&
+    while (QFontMetrics(captionFont).horizontalAdvance(Label7->text()) > Label7->width() - 1 &&
            captionFont.pointSizeF() > 6)
         captionFont.setPointSizeF(captionFont.pointSizeF() - 0.5);
     Label7->setFont(captionFont);
@@ -128,10 +145,12 @@ void MainWindow::BuildControls() {
     Command1 = new QPushButton(texts::ExitButton(), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(TwipsRect(8235, 6300, 1200, 315));
-    // Enter and Esc press no button.
+    // Enter and Esc press no button on their own; Enter presses the focused
+    // one, like Space (eventFilter).
     for (QPushButton* button : {Command1, Command2}) {
         button->setAutoDefault(false);
         button->setDefault(false);
+        button->installEventFilter(this);
     }
 
     for (QLabel* label : {Label1, Label3, Label4, Label5, Label7})
@@ -349,6 +368,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // The key-down handler runs before the key acts on the search box.
     if (watched == Text1 && event->type() == QEvent::KeyPress)
         Text1_KeyDown(static_cast<QKeyEvent*>(event)->key());
+    // Enter presses the focused button.
+    if ((watched == Command1 || watched == Command2) && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
+            static_cast<QPushButton*>(watched)->click();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 

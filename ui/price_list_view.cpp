@@ -45,9 +45,16 @@ public:
         if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
             focus.QStyleOption::operator=(option);
+            // Shown however the focus came, by mouse too: styles that wait for
+            // a key before they mark the focus left a clicked list unmarked.
+            focus.state |= QStyle::State_KeyboardFocusChange;
             focus.backgroundColor =
                 option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
             const QWidget* widget = option.widget;
+            // A column wider than the list would take the mark's right side
+            // out of sight.
+            if (const auto* view = qobject_cast<const QAbstractScrollArea*>(widget))
+                focus.rect.setRight(std::min(focus.rect.right(), view->viewport()->width() - 1));
             (widget ? widget->style() : QApplication::style())
                 ->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
         }

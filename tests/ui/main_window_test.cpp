@@ -130,7 +130,10 @@ private slots:
     void focusStartsInThePartCodeListAndTabCycles();
     void headerHighlightFollowsFocusBetweenTheFirstTwoLists();
     void selectedRowsShowInListsWithoutFocus();
+    void theFocusedListIsMarked();
+    void captionsFitInsideTheirBorders();
     void enterAndEscPressNoButton();
+    void enterAndSpacePressTheFocusedButton();
     void resizingMovesNoControl();
     void columnModelPassesTheModelTester();
     void exitEndsTheEventLoopAtOnce();
@@ -352,6 +355,73 @@ void MainWindowTest::selectedRowsShowInListsWithoutFocus() {
         QVERIFY2(highlighted(drawn(n, 1)), qPrintable(drawn(n, 1).name()));
 }
 
+void MainWindowTest::theFocusedListIsMarked() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* text1 = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
+    for (int n = 1; n <= 4; ++n) {
+        PriceListView* list = List(window, n);
+        // Focus by the mouse, which some styles leave unmarked.
+        ClickRow(*list, 1);
+        QCOMPARE(FocusName(), list->objectName());
+        const QImage focused = list->grab().toImage();
+        text1->setFocus();
+        QVERIFY(!list->hasFocus());
+        QVERIFY2(list->grab().toImage() != focused, qPrintable(list->objectName()));
+    }
+}
+
+// Every caption keeps clear of its label's border, at any screen scale: a
+// column of background at least one pixel wide on either side of the text,
+// or at the right of a left-aligned caption without a border.
+void MainWindowTest::captionsFitInsideTheirBorders() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (auto* label : window.findChildren<QLabel*>()) {
+        const QImage image = label->grab().toImage();
+        const qreal scale = image.devicePixelRatio();
+        const int border = label->frameWidth();
+        const int inner = qCeil((border + 1) * scale); // the border and one pixel clear of it
+        const QColor background = label->palette().color(label->backgroundRole());
+        const auto inked = [&](int x) {
+            for (int y = qCeil(border * scale); y < image.height() - qCeil(border * scale); ++y) {
+                const QColor c = image.pixelColor(x, y);
+                if (std::abs(c.lightness() - background.lightness()) > 60)
+                    return true;
+            }
+            return false;
+        };
+        QString stray;
+        for (int x = qCeil(border * scale); x < inner; ++x) {
+            if ((border > 0 && inked(x)) || inked(image.width() - 1 - x))
+                stray += QStringLiteral(" %1").arg(x);
+        }
+        QVERIFY2(stray.isEmpty(), qPrintable(QStringLiteral("%1 \"%2\" at %3: ink in columns%4")
+                                                 .arg(label->objectName(), label->text())
+                                                 .arg(scale)
+                                                 .arg(stray)));
+        // And the caption as a whole, measured.
+        const int room = label->contentsRect().width();
+        QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= room,
+                 qPrintable(label->objectName()));
+    }
+    // The labels keep their rectangles and stand clear of one another.
+    const QStringList design = Geometries(window);
+    QCOMPARE(design.size(), 12);
+    const auto children = window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* a : children) {
+        for (QWidget* b : children) {
+            if (a != b && !a->objectName().isEmpty() && !b->objectName().isEmpty())
+                QVERIFY2(!a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + QStringLiteral(" / ") + b->objectName()));
+        }
+    }
+}
+
 void MainWindowTest::enterAndEscPressNoButton() {
     PriceDir dir(kPrices);
     MainWindow window;
@@ -378,6 +448,32 @@ void MainWindowTest::enterAndEscPressNoButton() {
     QCOMPARE(searchClicks.count(), 0);
     QCOMPARE(boxes.Closed(), 0);
     QVERIFY(window.isVisible());
+}
+
+void MainWindowTest::enterAndSpacePressTheFocusedButton() {
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    MessageBoxCloser boxes;
+    QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("Z"));
+    auto* search = window.findChild<QPushButton*>(QStringLiteral("Command2"));
+    QSignalSpy searchClicks(search, &QPushButton::clicked);
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Return);
+    QTest::keyClick(search, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(search, Qt::Key_Space);
+    QCOMPARE(searchClicks.count(), 3);
+    QCOMPARE(boxes.Closed(), 3);
+    QCOMPARE(boxes.Text(), QStringLiteral("Item not Found!"));
+    QTest::keyClick(search, Qt::Key_Escape);
+    QCOMPARE(searchClicks.count(), 3);
+
+    auto* exit = window.findChild<QPushButton*>(QStringLiteral("Command1"));
+    QSignalSpy exitClicks(exit, &QPushButton::clicked);
+    exit->setFocus();
+    QTest::keyClick(exit, Qt::Key_Return);
+    QCOMPARE(exitClicks.count(), 1);
 }
 
 void MainWindowTest::resizingMovesNoControl() {
