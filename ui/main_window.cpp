@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include "layout.h"
+#include "placement.h"
 #include "price_column_model.h"
 #include "price_file.h"
 #include "price_list_view.h"
@@ -18,8 +19,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -236,12 +237,7 @@ void MainWindow::ReportStartupError(const QString& message) {
 }
 
 void MainWindow::ShowCentred() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-    show();
+    ShowCentredWithFrame(this);
     activateWindow();
     ListView1->setFocus();
 }

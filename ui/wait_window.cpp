@@ -1,16 +1,13 @@
 #include "wait_window.h"
 
 #include "layout.h"
+#include "placement.h"
 #include "texts.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <QScreen>
-#include <QWindow>
 
 namespace pricelookup {
 
@@ -34,18 +31,9 @@ WaitWindow::WaitWindow()
 }
 
 void WaitWindow::ShowAndPaint() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-    show();
     // The load holds the event loop, so the window system gets this one chance
     // to map and paint the window before the first line is read.
-    QElapsedTimer waited;
-    waited.start();
-    while (!(windowHandle() && windowHandle()->isExposed()) && waited.elapsed() < 500)
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    ShowCentredWithFrame(this);
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

@@ -1,0 +1,62 @@
+// The windows on a desktop with a real window manager, which adds the frame
+// only when it maps a window: the main window and the progress window still
+// stand centred on the screen with their frames.
+
+#include "ui_test_support.h"
+#include "wait_window.h"
+
+#include <QScreen>
+#include <QWindow>
+#include <QtTest>
+
+using namespace pricelookup;
+using namespace pricelookup::testing;
+
+namespace {
+
+// How far the centre of the window with its frame is from the centre of the
+// screen, once the window manager has framed and placed it.
+QString OffCentre(const QWidget& window) {
+    const QPoint screen = window.screen()->availableGeometry().center();
+    const QPoint centre = window.frameGeometry().center();
+    return QStringLiteral("%1,%2").arg(centre.x() - screen.x()).arg(centre.y() - screen.y());
+}
+
+bool Framed(const QWidget& window) {
+    return window.windowHandle() && window.windowHandle()->frameMargins().top() > 0;
+}
+
+bool Centred(const QWidget& window) {
+    const QPoint off =
+        window.frameGeometry().center() - window.screen()->availableGeometry().center();
+    return std::abs(off.x()) <= 2 && std::abs(off.y()) <= 2;
+}
+
+} // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowsStandCentredWithTheirFrames();
+};
+
+void DesktopTest::windowsStandCentredWithTheirFrames() {
+    QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
+             "needs an X server with a window manager (tests/ui/on_desktop)");
+    PriceDir dir("A100,Bolt,125,250\r\n");
+    MainWindow window;
+    QVERIFY(window.Loaded());
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY2(Framed(window), "the window manager gave the main window no frame");
+    QTRY_VERIFY2_WITH_TIMEOUT(Centred(window), qPrintable(OffCentre(window)), 2000);
+
+    WaitWindow wait;
+    wait.ShowAndPaint();
+    QTRY_VERIFY2(Framed(wait), "the window manager gave the progress window no frame");
+    QTRY_VERIFY2_WITH_TIMEOUT(Centred(wait), qPrintable(OffCentre(wait)), 2000);
+}
+
+QTEST_MAIN(DesktopTest)
+#include "desktop_test.moc"
