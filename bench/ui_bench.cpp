@@ -1,6 +1,7 @@
 // The real window, offscreen, on generated price files: the start-up from the
 // load handler to the window shown, and then a key typed into the search box,
-// a row click and a window resize on the loaded lists. Per-event figures are
+// a row click, a turn of the mouse wheel and a window resize on the loaded
+// lists. Per-event figures are
 // reported as the median and the 99th percentile of many events.
 #include "benchgen.h"
 #include "main_window.h"
@@ -12,7 +13,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstdint>
@@ -185,6 +188,40 @@ void BM_RowClick(benchmark::State& state) {
     ReportPercentiles(state, us);
 }
 BENCHMARK(BM_RowClick)
+    ->Args({100'000})
+    ->Args({1'000'000})
+    ->Args({10'000'000})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
+
+// Turns the mouse wheel one notch over one list, after scrolling the lists
+// somewhere else in the file; the other three lists follow it.
+void BM_WheelScroll(benchmark::State& state) {
+    MainWindow* window = LoadedWindow(state, static_cast<std::uint64_t>(state.range(0)));
+    if (!window)
+        return;
+    benchgen::Random random(13);
+    std::vector<double> us;
+    const auto rows = static_cast<std::uint32_t>(window->Table().size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        PriceListView* list = window->findChild<PriceListView*>(
+            QStringLiteral("ListView%1").arg(1 + random.Below(4)));
+        list->verticalScrollBar()->setValue(static_cast<int>(random.Below(rows)));
+        QCoreApplication::processEvents();
+        const QPoint at = list->viewport()->rect().center();
+        const QPoint delta(0, random.Below(2) == 0 ? -120 : 120);
+        state.ResumeTiming();
+        TimeEvent(state, us, [&] {
+            QWheelEvent event(at, list->viewport()->mapToGlobal(at), {}, delta, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(list->viewport(), &event);
+        });
+    }
+    ReportPercentiles(state, us);
+}
+BENCHMARK(BM_WheelScroll)
     ->Args({100'000})
     ->Args({1'000'000})
     ->Args({10'000'000})
