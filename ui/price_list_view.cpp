@@ -456,7 +456,29 @@ void PriceListView::keyPressEvent(QKeyEvent* event) {
 
 void PriceListView::focusInEvent(QFocusEvent* event) {
     QAbstractItemView::focusInEvent(event);
+    update(); // the focus frame
     emit GotFocus();
+}
+
+void PriceListView::focusOutEvent(QFocusEvent* event) {
+    QAbstractItemView::focusOutEvent(event);
+    update();
+}
+
+bool PriceListView::event(QEvent* event) {
+    const bool handled = QAbstractItemView::event(event);
+    // The list's own frame, drawn in the style's focus mark while the list has
+    // the focus: it shows also when the current row is scrolled out of sight.
+    if (event->type() == QEvent::Paint && hasFocus()) {
+        QPainter painter(this);
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.state |= QStyle::State_KeyboardFocusChange;
+        focus.rect = rect();
+        focus.backgroundColor = palette().color(QPalette::Window);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+    return handled;
 }
 
 void PriceListView::reset() {
