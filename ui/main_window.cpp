@@ -4,6 +4,7 @@
 #include "placement.h"
 #include "price_column_model.h"
 #include "price_file.h"
+#include "price_list_accessible.h"
 #include "price_list_view.h"
 #include "texts.h"
 #include "wait_window.h"
@@ -156,6 +157,12 @@ void MainWindow::BuildControls() {
 
     for (QLabel* label : {Label1, Label3, Label4, Label5, Label7})
         label->setFocusPolicy(Qt::NoFocus);
+    // Each label names the control it stands over or beside, for screen readers too.
+    Label1->setBuddy(ListView1);
+    Label3->setBuddy(ListView2);
+    Label4->setBuddy(ListView3);
+    Label5->setBuddy(ListView4);
+    Label7->setBuddy(Text1);
     setTabOrder(ListView1, ListView2);
     setTabOrder(ListView2, ListView3);
     setTabOrder(ListView3, ListView4);
@@ -318,7 +325,7 @@ void MainWindow::Text1_KeyDown(int keyCode) {
         if (!text.isEmpty())
             foundItem_ = FindPartCode(text);
         else if (ListView1->RowCount() > 0)
-            ListView1->SelectRow(0);
+            SelectFromSearch(0);
     }
     if (!foundItem_)
         return;
@@ -336,7 +343,7 @@ void MainWindow::Text1_Change() {
         foundItem_ = ListView1->RowCount() > 0 ? std::optional<int>(0) : std::nullopt;
     if (!foundItem_)
         return;
-    ListView1->SelectRow(*foundItem_);
+    SelectFromSearch(*foundItem_);
     ListView1->EnsureRowVisible(*foundItem_);
     SyncRow(*foundItem_, {ListView2, ListView3, ListView4}, ListView1);
 }
@@ -356,8 +363,15 @@ void MainWindow::Command2_Click() {
         box.exec();
         return;
     }
-    ListView1->SelectRow(*row);
+    SelectFromSearch(*row);
     ListView1->EnsureRowVisible(*row);
+}
+
+void MainWindow::SelectFromSearch(int row) {
+    ListView1->SelectRow(row);
+    // The found part is what a screen reader should speak next, though the
+    // keyboard stays in the search box or on the button.
+    AnnounceCurrentRow(ListView1, ListView1->currentIndex(), true);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

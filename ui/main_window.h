@@ -62,6 +62,8 @@ private:
     void Form_Load();
     void ReportStartupError(const QString& message);
     std::optional<int> FindPartCode(const QString& text) const;
+    // Selects `row` of ListView1 for the search box or the Search button.
+    void SelectFromSearch(int row);
     // Puts the rows of the four lists on the same screen lines, as many in each.
     void AlignRowAreas();
     // Selects `row` and scrolls it into view in each list long enough to have

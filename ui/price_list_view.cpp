@@ -1,5 +1,7 @@
 #include "price_list_view.h"
 
+#include "price_list_accessible.h"
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -78,6 +80,7 @@ private:
 PriceListView::PriceListView(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
       rowHeight_(fontMetrics().height() + 2) {
+    InstallPriceListAccessibility();
     setSelectionBehavior(SelectRows);
     setSelectionMode(SingleSelection);
     setEditTriggers(NoEditTriggers);
@@ -485,6 +488,17 @@ void PriceListView::reset() {
     QAbstractItemView::reset();
     updateGeometries();
     viewport()->update();
+}
+
+void PriceListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    AnnounceCurrentRow(this, current);
+}
+
+void PriceListView::selectionChanged(const QItemSelection& selected,
+                                     const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    AnnounceSelection(this, selected, deselected);
 }
 
 } // namespace pricelookup

@@ -82,6 +82,9 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     bool event(QEvent* event) override;
     void reset() override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
 
 private:
     class ProgramScroll;

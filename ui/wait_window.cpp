@@ -28,6 +28,8 @@ WaitWindow::WaitWindow()
     bar_->setValue(0);
     bar_->setTextVisible(false);
     bar_->setFocusPolicy(Qt::NoFocus);
+    label_->setBuddy(bar_);
+    bar_->setAccessibleName(texts::WaitLabel());
 }
 
 void WaitWindow::ShowAndPaint() {
