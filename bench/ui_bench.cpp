@@ -1,14 +1,20 @@
 // The real window, offscreen, on generated price files: the start-up from the
 // load handler to the window shown, and then a key typed into the search box,
 // a row click, a turn of the mouse wheel and a window resize on the loaded
-// lists. Per-event figures are
-// reported as the median and the 99th percentile of many events.
+// lists, and the key and the click again with a screen reader listening.
+// Per-event figures are reported as the median and the 99th percentile of
+// many events.
 #include "benchgen.h"
 #include "main_window.h"
 #include "price_list_view.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -222,6 +228,57 @@ void BM_WheelScroll(benchmark::State& state) {
     ReportPercentiles(state, us);
 }
 BENCHMARK(BM_WheelScroll)
+    ->Args({100'000})
+    ->Args({1'000'000})
+    ->Args({10'000'000})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
+
+// What a screen reader's bridge does with each event: finds the object it is
+// about, gives it an id and reads its name and state.
+void ReadLikeAScreenReader(QAccessibleEvent* event) {
+    if (QAccessibleInterface* iface = event->accessibleInterface()) {
+        benchmark::DoNotOptimize(QAccessible::uniqueId(iface));
+        benchmark::DoNotOptimize(iface->text(QAccessible::Name));
+        benchmark::DoNotOptimize(iface->state());
+    }
+}
+
+// Switches accessibility on as a screen reader on the bus does, for the rest
+// of the process: run these benchmarks in a process of their own.
+bool ListenLikeAScreenReader() {
+    static const bool listening = [] {
+        if (QPlatformAccessibility* platform =
+                QGuiApplicationPrivate::platformIntegration()->accessibility())
+            platform->setActive(true);
+        QAccessible::installUpdateHandler(&ReadLikeAScreenReader);
+        return QAccessible::isActive();
+    }();
+    return listening;
+}
+
+void BM_TypeKeyListened(benchmark::State& state) {
+    if (!ListenLikeAScreenReader()) {
+        state.SkipWithError("accessibility could not be switched on");
+        return;
+    }
+    BM_TypeKey(state);
+}
+BENCHMARK(BM_TypeKeyListened)
+    ->ArgsProduct({{100'000, 1'000'000, 10'000'000}, {kLateMatch}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300);
+
+void BM_RowClickListened(benchmark::State& state) {
+    if (!ListenLikeAScreenReader()) {
+        state.SkipWithError("accessibility could not be switched on");
+        return;
+    }
+    BM_RowClick(state);
+}
+BENCHMARK(BM_RowClickListened)
     ->Args({100'000})
     ->Args({1'000'000})
     ->Args({10'000'000})
