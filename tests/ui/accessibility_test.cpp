@@ -164,6 +164,14 @@ private slots:
             QVERIFY(!Of(List(window, n))->child(1)->state().selected);
         }
 
+        // Where a row or the header is on the screen, that is what is found there.
+        QAccessibleInterface* codes = Of(List(window, 1));
+        const QPoint onRow = codes->child(3)->rect().center();
+        QCOMPARE(codes->childAt(onRow.x(), onRow.y()), codes->child(3));
+        const QPoint onHeader = codes->child(0)->rect().center();
+        QCOMPARE(codes->childAt(onHeader.x(), onHeader.y()), codes->child(0));
+        QVERIFY(!codes->child(3)->state().offscreen);
+
         ClickRow(*List(window, 2), 0);
         for (int n = 1; n <= 4; ++n)
             QCOMPARE(Of(List(window, n))->tableInterface()->selectedRows(), QList<int>{0});
