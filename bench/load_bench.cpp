@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -69,6 +70,16 @@ std::uint64_t StatusBytes(std::string_view field) {
     return 0;
 }
 
+// The program reads sorted.dat in the current directory only.
+LoadResult LoadIn(const std::string& directory, PriceTable& table, LineProgress progress) {
+    if (::chdir(directory.c_str()) != 0) {
+        LoadResult failed;
+        failed.reason = "cannot enter " + directory;
+        return failed;
+    }
+    return LoadPriceFile(table, std::move(progress));
+}
+
 MemoryReport MeasureInChild(const std::string& directory) {
     MemoryReport report;
     int fds[2];
@@ -86,7 +97,7 @@ MemoryReport MeasureInChild(const std::string& directory) {
         child.startRss = StatusBytes("VmRSS");
         PriceTable table;
         std::uint64_t sum = 0;
-        LoadResult loaded = LoadPriceFile(directory, table, [&sum](std::uint64_t n) { sum += n; });
+        LoadResult loaded = LoadIn(directory, table, [&sum](std::uint64_t n) { sum += n; });
         benchmark::DoNotOptimize(sum);
         child.peakAfterLoad = StatusBytes("VmHWM");
         child.tableBytes = table.MemoryUsed();
@@ -117,7 +128,7 @@ MemoryReport MeasureInChild(const std::string& directory) {
 
 // Reads the file once so the timed loads start from a warm page cache.
 void WarmPageCache(const std::string& directory) {
-    int fd = ::open(PriceFilePath(directory).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open((directory + "/sorted.dat").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return;
     static char block[1 << 20];
@@ -173,8 +184,7 @@ void BM_LoadPriceFile(benchmark::State& state) {
     std::uint64_t sum = 0;
     for (auto _ : state) {
         std::optional<PriceTable> table(std::in_place);
-        LoadResult result =
-            LoadPriceFile(p.file.directory, *table, [&sum](std::uint64_t n) { sum += n; });
+        LoadResult result = LoadIn(p.file.directory, *table, [&sum](std::uint64_t n) { sum += n; });
         if (!result.ok || result.lines != lines) {
             state.SkipWithError(result.ok ? "wrong number of lines" : result.reason.c_str());
             break;
@@ -199,7 +209,7 @@ void BM_BuildPartCodeFinder(benchmark::State& state) {
     if (!Ready(state, p))
         return;
     PriceTable table;
-    LoadResult loaded = LoadPriceFile(p.file.directory, table, nullptr);
+    LoadResult loaded = LoadIn(p.file.directory, table, nullptr);
     if (!loaded.ok) {
         state.SkipWithError(loaded.reason.c_str());
         return;

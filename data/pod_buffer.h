@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -47,6 +48,8 @@ public:
     void reserve(std::size_t n) {
         if (n <= capacity_)
             return;
+        if (n > SIZE_MAX / sizeof(T))
+            throw std::bad_alloc();
         void* p = std::realloc(data_, n * sizeof(T));
         if (!p)
             throw std::bad_alloc();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_access.h"
 #include "pod_buffer.h"
 #include "price_table.h"
 #include "text_encoding.h"
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -76,8 +78,10 @@ private:
     bool tooMany_ = false;
 };
 
-// `directory` followed by a separator and the price file's name.
-std::string PriceFilePath(std::string_view directory);
+// The price file's path in the current directory: the directory, a separator
+// and the name. Nothing when the directory has no name any more (see
+// CurrentDirectoryName); the file is still opened in the directory itself.
+std::optional<std::string> PriceFilePath();
 
 // What the reading of the price file learnt.
 struct PriceFileStatus {
@@ -86,10 +90,10 @@ struct PriceFileStatus {
     std::string reason;     // why not, when not ok
 };
 
-// Opens the price file for reading and tells its size, without reading it.
-// Anything but a regular file (a directory, a pipe, a device) is refused
-// without being read or waited on.
-PriceFileStatus MeasurePriceFile(const std::string& path);
+// Opens the price file in the current directory for reading and tells its
+// size, without reading it. Anything but a regular file (a directory, a pipe,
+// a device) is refused without being read or waited on.
+PriceFileStatus MeasurePriceFile();
 
 struct LoadResult {
     bool ok = false;
@@ -98,9 +102,15 @@ struct LoadResult {
     TextEncoding encoding = TextEncoding::Utf8;
 };
 
-// Reads the price file in `directory` into `table`, one pass in large blocks,
-// calling `progress` after every line. Opens the file read-only; writes nothing.
-LoadResult LoadPriceFile(std::string_view directory, PriceTable& table, LineProgress progress,
+// Reads the price file in the current directory into `table`, one pass in
+// large blocks, calling `progress` after every line. Opens the file read-only;
+// writes nothing. Running out of memory throws std::bad_alloc, with the file
+// closed again.
+LoadResult LoadPriceFile(PriceTable& table, LineProgress progress,
+                         std::uint64_t maxRows = kMaxRows);
+
+// The same for a file already open, read from its start.
+LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
                          std::uint64_t maxRows = kMaxRows);
 
 // The same road for bytes already in memory (for tests and fuzzing).

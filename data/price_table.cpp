@@ -2,6 +2,7 @@
 
 #include "amount.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace pricelookup {
@@ -106,11 +107,37 @@ std::string_view PriceTable::Text(std::size_t row, int column) const {
     return {p, n};
 }
 
+namespace {
+
+// Stored rows are shorter than their lines (no commas, no line ends), except
+// for short price fields, which grow to their amount text.
+std::uint64_t ArenaForFile(std::uint64_t bytes) {
+    const std::uint64_t arena = bytes + bytes / 4 + 4096;
+    return arena > bytes ? arena : UINT64_MAX; // a file near 2^64 bytes overflows the sum
+}
+// Price lists run to some 60 bytes a line; a file of shorter lines grows the
+// offsets as it loads.
+std::uint64_t RowsForFile(std::uint64_t bytes) {
+    return bytes / 32 + 1024;
+}
+
+// The count as a size, or one no allocation can meet.
+std::size_t AsSize(std::uint64_t n, std::uint64_t unit) {
+    const std::uint64_t most = SIZE_MAX / unit;
+    return static_cast<std::size_t>(n < most ? n : most);
+}
+
+} // namespace
+
 void PriceTable::ReserveForFile(std::uint64_t bytes) {
-    // Stored rows are shorter than their lines (no commas, no line ends),
-    // except for short price fields, which grow to their amount text.
-    arena_.reserve(static_cast<std::size_t>(bytes + bytes / 4 + 4096));
-    rowStart_.reserve(static_cast<std::size_t>(bytes / 16 + 1024));
+    arena_.reserve(AsSize(ArenaForFile(bytes), 1));
+    rowStart_.reserve(AsSize(RowsForFile(bytes), sizeof(std::uint64_t)));
+}
+
+std::uint64_t PriceTable::ReservationForFile(std::uint64_t bytes) {
+    const std::uint64_t arena = ArenaForFile(bytes);
+    const std::uint64_t total = arena + RowsForFile(bytes) * sizeof(std::uint64_t);
+    return total > arena ? total : UINT64_MAX;
 }
 
 void PriceTable::ShrinkToFit() {

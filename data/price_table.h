@@ -42,9 +42,13 @@ public:
     // Text of a row (0-based) of a column (1 to 4); valid while the table lives.
     std::string_view Text(std::size_t row, int column) const;
 
-    // Makes room for a file of `bytes` bytes ahead of the load. Only touched
-    // memory counts, so a generous guess costs nothing real.
+    // Makes room for a file of `bytes` bytes ahead of the load, so that a
+    // file too large for the memory there is is refused before it is read.
+    // Throws std::bad_alloc when the room is not there.
     void ReserveForFile(std::uint64_t bytes);
+    // The bytes ReserveForFile takes: about what the table of such a file
+    // needs at most while it loads.
+    static std::uint64_t ReservationForFile(std::uint64_t bytes);
     // Gives back what the load reserved but did not use.
     void ShrinkToFit();
 

@@ -11,7 +11,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <new>
 
 namespace pricelookup {
 
@@ -193,22 +194,46 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::Form_Load() {
-    const QString directory = QDir::currentPath();
-    const std::string directoryBytes = QFile::encodeName(directory).toStdString();
-    const QString path =
-        QFile::decodeName(QByteArray::fromStdString(PriceFilePath(directoryBytes)));
+    // The file is opened in the current directory itself; its path is only
+    // for messages, and may be unknown where the directory has lost its name.
+    const std::optional<std::string> pathBytes = PriceFilePath();
+    const QString path = pathBytes ? QFile::decodeName(QByteArray::fromStdString(*pathBytes))
+                                   : texts::PriceFileInCurrentFolder();
 
-    const PriceFileStatus status = MeasurePriceFile(PriceFilePath(directoryBytes));
+    const PriceFileStatus status = MeasurePriceFile();
     if (!status.ok) {
-        ReportStartupError(texts::CannotOpen(path, QString::fromLocal8Bit(status.reason.c_str())));
+        ReportStartupError(
+            pathBytes ? texts::CannotOpen(path, QString::fromLocal8Bit(status.reason.c_str()))
+                      : texts::CannotOpenInLostFolder());
         return;
     }
 
+    try {
+        // What the table needs is known from the size: take it before the
+        // progress window shows, so that a file too large is refused at once.
+        table_.ReserveForFile(status.size);
+        LoadTable(path, status.size);
+    } catch (const std::bad_alloc&) {
+        const std::uint64_t need = std::max<std::uint64_t>(
+            PriceTable::ReservationForFile(status.size), table_.MemoryUsed());
+        // Give back all the load took, so that the message can be shown.
+        finder_.reset();
+        for (PriceColumnModel* model : models_)
+            model->SetTable(nullptr, TextEncoding::Utf8);
+        table_ = PriceTable();
+        if (frmWait_)
+            frmWait_->hide();
+        loaded_ = false;
+        ReportStartupError(texts::OutOfMemory(path, (need + 999'999) / 1'000'000));
+    }
+}
+
+void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
     frmWait_ = std::make_unique<WaitWindow>();
     frmWait_->ShowAndPaint();
     QProgressBar* bar = frmWait_->Bar();
     bar->setValue(static_cast<int>(ProgressCount::kHeadStart));
-    progress_.Start(status.size);
+    progress_.Start(fileSize);
     bar->setMaximum(progress_.BarMax());
 
     // Hand the bar a value only when its filled width would change.
@@ -216,7 +241,7 @@ void MainWindow::Form_Load() {
     const std::uint64_t repaintEvery =
         std::max<std::uint64_t>(1, static_cast<std::uint64_t>(progress_.BarMax()) / barWidth);
     std::uint64_t nextRepaint = static_cast<std::uint64_t>(bar->value()) + repaintEvery;
-    const LoadResult result = LoadPriceFile(directoryBytes, table_, [&](std::uint64_t lineLength) {
+    const LoadResult result = LoadPriceFile(table_, [&](std::uint64_t lineLength) {
         progress_.Step(lineLength);
         if (static_cast<std::uint64_t>(progress_.BarValue()) >= nextRepaint) {
             frmWait_->SetBarValue(progress_.BarValue());
@@ -230,9 +255,9 @@ void MainWindow::Form_Load() {
         return;
     }
 
+    finder_ = std::make_unique<PartCodeFinder>(table_, result.encoding, &ToolkitCaseFold);
     for (PriceColumnModel* model : models_)
         model->SetTable(&table_, result.encoding);
-    finder_ = std::make_unique<PartCodeFinder>(table_, result.encoding, &ToolkitCaseFold);
     loaded_ = true;
 }
 

@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <cstdint>
+
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -60,6 +62,8 @@ protected:
 private:
     void BuildControls();
     void Form_Load();
+    // Reads the price file into the table behind the progress window.
+    void LoadTable(const QString& path, std::uint64_t fileSize);
     void ReportStartupError(const QString& message);
     std::optional<int> FindPartCode(const QString& text) const;
     // Selects `row` of ListView1 for the search box or the Search button.

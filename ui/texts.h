@@ -53,6 +53,19 @@ inline QString StartupErrorTitle() {
 inline QString CannotOpen(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot open the price file %1: %2").arg(path, reason);
 }
+// Where the current directory has lost its name.
+inline QString PriceFileInCurrentFolder() {
+    return QStringLiteral("sorted.dat in the current folder");
+}
+inline QString CannotOpenInLostFolder() {
+    return QStringLiteral("Cannot open the price file sorted.dat: the current folder cannot be "
+                          "read or no longer exists");
+}
+inline QString OutOfMemory(const QString& path, quint64 megabytes) {
+    return QStringLiteral("Not enough memory to load the price file %1 (about %2 MB needed)")
+        .arg(path)
+        .arg(megabytes);
+}
 inline QString CannotRead(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot read the price file %1: %2").arg(path, reason);
 }

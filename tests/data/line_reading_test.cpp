@@ -9,9 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace pricelookup;
 using pricelookup::testing::Lines;
 using pricelookup::testing::Rows;
@@ -207,67 +204,4 @@ TEST(long_line, a_million_commas_still_give_four_fields) {
     EXPECT_EQ(rows[0], commas + " | x | 0.01 | 0.02");
     // Unclosed: cut at the first comma.
     EXPECT_EQ(RowsOf("\"" + commas), Lines{" |  | 0.00 | 0.00"});
-}
-
-class price_file_on_disk : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/pricelookup-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::remove(path().c_str());
-        rmdir(path().c_str());
-        rmdir(dir_.c_str());
-    }
-    std::string path() const { return PriceFilePath(dir_); }
-
-    LoadResult Load(Reading& r) {
-        PriceTable table;
-        LoadResult result =
-            LoadPriceFile(dir_, table, [&](std::uint64_t n) { r.lengths.push_back(n); });
-        r.ok = result.ok;
-        r.rows = Rows(table);
-        return result;
-    }
-
-    std::string dir_;
-};
-
-TEST_F(price_file_on_disk, a_regular_file_loads) {
-    const std::string bytes = "A1,Pad,1234,1500\r\nB2,\"Disc, front\",5,50\r\n\xE9t\xE9";
-    std::ofstream(path(), std::ios::binary) << bytes;
-    EXPECT_EQ(MeasurePriceFile(path()).size, bytes.size());
-    Reading r;
-    LoadResult result = Load(r);
-    EXPECT_TRUE(result.ok) << result.reason;
-    EXPECT_EQ(result.lines, 3u);
-    EXPECT_EQ(result.encoding, TextEncoding::Windows1252);
-    EXPECT_EQ(r, ReadWhole(bytes));
-}
-
-TEST_F(price_file_on_disk, missing_directory_and_pipe_are_refused_without_blocking) {
-    Reading r;
-    LoadResult missing = Load(r);
-    EXPECT_FALSE(missing.ok);
-    EXPECT_FALSE(missing.reason.empty());
-    EXPECT_FALSE(MeasurePriceFile(path()).ok);
-
-    ASSERT_EQ(mkdir(path().c_str(), 0700), 0);
-    LoadResult directory = Load(r);
-    EXPECT_FALSE(directory.ok);
-    EXPECT_FALSE(directory.reason.empty());
-    EXPECT_FALSE(MeasurePriceFile(path()).ok);
-    ASSERT_EQ(rmdir(path().c_str()), 0);
-
-    // No writer ever opens the pipe: opening it for reading must not wait.
-    ASSERT_EQ(mkfifo(path().c_str(), 0600), 0);
-    LoadResult pipe = Load(r);
-    EXPECT_FALSE(pipe.ok);
-    EXPECT_FALSE(pipe.reason.empty());
-    PriceFileStatus status = MeasurePriceFile(path());
-    EXPECT_FALSE(status.ok);
-    EXPECT_FALSE(status.reason.empty());
-    EXPECT_EQ(r, (Reading{{}, {}, false}));
 }

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The platform's file services, as much as the price file needs of them:
+// one implementation per platform (file_posix.cpp, file_windows.cpp), and
+// nothing else in the program touches the system's file interface.
+namespace pricelookup {
+
+// The current directory as text (UTF-8 on Windows, the file system's bytes
+// elsewhere), or nothing when it has no name any more: it was removed, or the
+// system cannot tell its path.
+std::optional<std::string> CurrentDirectoryName();
+
+// What one ReadAt call gave.
+struct FileRead {
+    std::size_t bytes = 0; // 0 at the end of the file
+    std::string error;     // why it failed, when not empty
+};
+
+// A regular file in the current directory, open for reading only. Opening it
+// never waits on a pipe or a device: anything but a regular file is refused
+// before a byte of it is read. Other programs may hold the file open, even for
+// writing, and may rename or delete it meanwhile.
+class ReadOnlyFile {
+public:
+    // Opens `name`, a plain file name, in the current directory itself, not
+    // under a path made from the directory's name: it is found even where that
+    // name can no longer be told.
+    explicit ReadOnlyFile(std::string_view name);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool IsOpen() const { return open_; }
+    // Why the open failed, when it did.
+    const std::string& Error() const { return error_; }
+    // The size in bytes when the file was opened.
+    std::uint64_t Size() const { return size_; }
+
+    // Reads up to `size` bytes at `offset` into `buffer`. Never moves a shared
+    // position, so several threads may read parts of the file at once.
+    FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const;
+
+private:
+    bool open_ = false;
+    std::string error_;
+    std::uint64_t size_ = 0;
+    // A file descriptor, or a Windows HANDLE.
+    std::intptr_t handle_ = -1;
+};
+
+} // namespace pricelookup

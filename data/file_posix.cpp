@@ -1,0 +1,77 @@
+#include "file_access.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pricelookup {
+
+std::optional<std::string> CurrentDirectoryName() {
+    // With no buffer given, the C library allocates one as long as the path.
+    char* name = ::getcwd(nullptr, 0);
+    if (!name)
+        return std::nullopt;
+    std::string directory(name);
+    std::free(name);
+    // Linux tells a directory outside the process's root as "(unreachable)/...".
+    if (directory.empty() || directory.front() != '/')
+        return std::nullopt;
+    return directory;
+}
+
+ReadOnlyFile::ReadOnlyFile(std::string_view name) {
+    const std::string relative(name);
+    // Without O_NONBLOCK, a pipe with no writer would hold the open forever.
+    const int fd =
+        ::openat(AT_FDCWD, relative.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error_ = std::strerror(errno);
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error_ = std::strerror(errno);
+        ::close(fd);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error_ = S_ISDIR(st.st_mode) ? "Is a directory" : "Not a regular file";
+        ::close(fd);
+        return;
+    }
+    // A regular file never blocks; reads below wait as usual.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    handle_ = fd;
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    open_ = true;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (open_)
+        ::close(static_cast<int>(handle_));
+}
+
+FileRead ReadOnlyFile::ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const {
+    FileRead read;
+    for (;;) {
+        const ssize_t n =
+            ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
+        if (n >= 0) {
+            read.bytes = static_cast<std::size_t>(n);
+            return read;
+        }
+        if (errno != EINTR) {
+            read.error = std::strerror(errno);
+            return read;
+        }
+    }
+}
+
+} // namespace pricelookup
