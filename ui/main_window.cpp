@@ -214,8 +214,17 @@ void MainWindow::Form_Load() {
         table_.ReserveForFile(status.size);
         LoadTable(path, status.size);
     } catch (const std::bad_alloc&) {
-        const std::uint64_t need = std::max<std::uint64_t>(
-            PriceTable::ReservationForFile(status.size), table_.MemoryUsed());
+        // At least the room taken for the table; when the table outgrew it,
+        // what it holds scaled up to the whole file by the share read (the
+        // lines' lengths, and an ending of at least one byte for each).
+        std::uint64_t need = PriceTable::ReservationForFile(status.size);
+        const std::uint64_t read =
+            progress_.Value() > ProgressCount::kHeadStart
+                ? progress_.Value() - ProgressCount::kHeadStart + table_.size()
+                : 0;
+        if (read > 0)
+            need = std::max(need, static_cast<std::uint64_t>(double(table_.MemoryUsed()) *
+                                                             double(status.size) / double(read)));
         // Give back all the load took, so that the message can be shown.
         finder_.reset();
         for (PriceColumnModel* model : models_)
@@ -224,7 +233,7 @@ void MainWindow::Form_Load() {
         if (frmWait_)
             frmWait_->hide();
         loaded_ = false;
-        ReportStartupError(texts::OutOfMemory(path, (need + 999'999) / 1'000'000));
+        ReportStartupError(texts::OutOfMemory(path, need));
     }
 }
 

@@ -61,10 +61,14 @@ inline QString CannotOpenInLostFolder() {
     return QStringLiteral("Cannot open the price file sorted.dat: the current folder cannot be "
                           "read or no longer exists");
 }
-inline QString OutOfMemory(const QString& path, quint64 megabytes) {
-    return QStringLiteral("Not enough memory to load the price file %1 (about %2 MB needed)")
+// `bytes` in whole megabytes, rounded up, or gigabytes from 10 GB on.
+inline QString OutOfMemory(const QString& path, quint64 bytes) {
+    const bool large = bytes >= 10'000'000'000ull;
+    const quint64 unit = large ? 1'000'000'000ull : 1'000'000ull;
+    return QStringLiteral("Not enough memory to load the price file %1 (about %2 %3 needed)")
         .arg(path)
-        .arg(megabytes);
+        .arg(bytes / unit + (bytes % unit != 0))
+        .arg(large ? QStringLiteral("GB") : QStringLiteral("MB"));
 }
 inline QString CannotRead(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot read the price file %1: %2").arg(path, reason);

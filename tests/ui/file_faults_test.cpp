@@ -5,6 +5,7 @@
 
 #include <QProcess>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QtEndian>
 #include <QtTest>
 
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -285,6 +287,10 @@ private slots:
 
     void programFailsWithStatusOne_data();
     void programFailsWithStatusOne();
+    void tooLargeForMemory();
+    void programInARemovedFolder();
+    void programOutOfMemory_data();
+    void programOutOfMemory();
     void programWritesNothing();
 };
 
@@ -480,9 +486,56 @@ void FileFaultsTest::readOnly() {
     QCOMPARE(ModificationTime(dir.FilePath()), mtime);
 }
 
-// The real program, in a child process. Its start-up error box waits for the
-// user, and the offscreen platform gives no way to answer it from outside, so
-// the child draws on the VNC platform and the test presses Enter there.
+// Starts the real program in a child process, drawing on the VNC platform:
+// its start-up error box waits for the user, and the offscreen platform gives
+// no way to answer it from outside. `setUp` runs in the child before the
+// program does.
+void StartProgram(QProcess& program, quint16 port, const QString& directory,
+                  std::function<void()> setUp = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               QStringLiteral("vnc:size=800x600:port=%1").arg(port));
+    program.setProcessEnvironment(env);
+    if (!directory.isEmpty())
+        program.setWorkingDirectory(directory);
+    if (setUp)
+        program.setChildProcessModifier(std::move(setUp));
+    program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
+}
+
+// The program prints `line` on standard error and waits with its error box;
+// Enter there ends it with status 1. `stderrText` receives all it printed.
+void CheckErrorBoxThenStatusOne(QProcess& program, quint16 port, const QString& line,
+                                QString* stderrText = nullptr) {
+    QVERIFY(program.waitForStarted());
+    QByteArray err;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!QString::fromLocal8Bit(err).contains(line) &&
+           std::chrono::steady_clock::now() < deadline && program.state() == QProcess::Running) {
+        program.waitForReadyRead(100);
+        err += program.readAllStandardError();
+    }
+    err += program.readAllStandardError();
+    if (stderrText)
+        *stderrText = QString::fromLocal8Bit(err);
+    QVERIFY2(QString::fromLocal8Bit(err).contains(line), err.constData());
+    QCOMPARE(program.state(), QProcess::Running); // the box waits
+
+    VncKeyboard keyboard;
+    QVERIFY(keyboard.Connect(port));
+    while (program.state() == QProcess::Running && std::chrono::steady_clock::now() < deadline) {
+        keyboard.PressEnter();
+        program.waitForFinished(100);
+    }
+    if (program.state() != QProcess::NotRunning) {
+        program.kill();
+        program.waitForFinished();
+        QFAIL("the error box did not close on Enter");
+    }
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+}
+
 void FileFaultsTest::programFailsWithStatusOne_data() {
     QTest::addColumn<bool>("directory");
     QTest::addColumn<QString>("reason");
@@ -502,39 +555,130 @@ void FileFaultsTest::programFailsWithStatusOne() {
     QVERIFY(port != 0);
 
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
-               QStringLiteral("vnc:size=800x600:port=%1").arg(port));
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(dir.Path());
-    program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
-    QVERIFY(program.waitForStarted());
+    StartProgram(program, port, dir.Path());
+    CheckErrorBoxThenStatusOne(program, port,
+                               QStringLiteral("Cannot open the price file ") + ShownPath(dir) +
+                                   QStringLiteral(": ") + reason);
+    QCOMPARE(Listing(dir.Path()), before);
+}
 
-    const QString line = QStringLiteral("Cannot open the price file ") + ShownPath(dir) +
-                         QStringLiteral(": ") + reason;
-    QByteArray err;
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!QString::fromLocal8Bit(err).contains(line) &&
-           std::chrono::steady_clock::now() < deadline && program.state() == QProcess::Running) {
-        program.waitForReadyRead(100);
-        err += program.readAllStandardError();
+// A file far larger than the memory there is: refused, before the progress
+// window shows, with what it would need.
+void FileFaultsTest::tooLargeForMemory() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reports a request this large as an error of its own");
+#endif
+    if (Contents(QStringLiteral("/proc/sys/vm/overcommit_memory")).trimmed() == "1")
+        QSKIP("the system grants any request: the file would be read to its end");
+    PriceDir dir;
+    QFile file(dir.FilePath());
+    const quint64 size = quint64(8) << 40; // sparse: takes no disk
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(size)));
+    file.close();
+    MessageBoxCloser closer;
+    {
+        MainWindow w;
+        QVERIFY(!w.Loaded());
+        QCOMPARE(w.Table().size(), std::size_t{0});
+        QVERIFY(!FindWaitWindow());
     }
-    QVERIFY2(QString::fromLocal8Bit(err).contains(line), err.constData());
-    QCOMPARE(program.state(), QProcess::Running); // the box waits
+    QCOMPARE(closer.Closed(), 1);
+    QCOMPARE(closer.Icon(), QMessageBox::Critical);
+    QCOMPARE(closer.Text(),
+             QStringLiteral("Not enough memory to load the price file %1 (about %2 "
+                            "GB needed)")
+                 .arg(ShownPath(dir))
+                 .arg((PriceTable::ReservationForFile(size) + 999'999'999) / 1'000'000'000));
+}
 
-    VncKeyboard keyboard;
-    QVERIFY(keyboard.Connect(port));
-    while (program.state() == QProcess::Running && std::chrono::steady_clock::now() < deadline) {
-        keyboard.PressEnter();
-        program.waitForFinished(100);
+// Started in a folder that was removed before it ran: the folder has no
+// name, so the message cannot name a path, and no path made from the empty
+// name (/sorted.dat) is opened in its stead.
+void FileFaultsTest::programInARemovedFolder() {
+    PriceDir dir;
+    const QByteArray gone = QFile::encodeName(dir.Path() + QStringLiteral("/gone"));
+    QVERIFY(QDir(dir.Path()).mkdir(QStringLiteral("gone")));
+    const quint16 port = FreePort();
+    QVERIFY(port != 0);
+
+    QProcess program;
+    StartProgram(program, port, {}, [gone] {
+        if (::chdir(gone.constData()) != 0 || ::rmdir(gone.constData()) != 0)
+            ::_exit(99);
+    });
+    CheckErrorBoxThenStatusOne(program, port,
+                               QStringLiteral("Cannot open the price file sorted.dat: the current "
+                                              "folder cannot be read or no longer exists"));
+    QVERIFY(!QFileInfo::exists(QString::fromLocal8Bit(gone)));
+}
+
+// Under a limit on its address space: a file whose table cannot have the
+// room it needs is refused at once; a file that outgrows that room (lines of
+// nothing but commas, whose rows are larger than their lines) fails while it
+// loads. Both times the program says so and ends with status 1, without abort.
+void FileFaultsTest::programOutOfMemory_data() {
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("needKnownFromSize");
+    QTest::newRow("refused by its size") << QByteArray() << qint64(1) << true;
+    QTest::newRow("outgrows its room") << QByteArray(",,,\r") << qint64(60) << false;
+}
+
+void FileFaultsTest::programOutOfMemory() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer maps terabytes of shadow memory at start, past any limit set here");
+#endif
+    QFETCH(QByteArray, lines);
+    QFETCH(qint64, size);
+    QFETCH(bool, needKnownFromSize);
+
+    PriceDir dir;
+    QFile file(dir.FilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    if (lines.isEmpty()) {
+        QVERIFY(file.resize(size << 30)); // sparse: takes no disk
+    } else {
+        const QByteArray block = lines.repeated((1 << 20) / lines.size());
+        for (qint64 mb = 0; mb < size; ++mb)
+            QVERIFY(file.write(block) == block.size());
     }
-    if (program.state() != QProcess::NotRunning) {
-        program.kill();
-        program.waitForFinished();
-        QFAIL("the error box did not close on Enter");
+    file.close();
+    const quint64 bytes = static_cast<quint64>(QFileInfo(dir.FilePath()).size());
+    const QStringList before = Listing(dir.Path());
+    const quint16 port = FreePort();
+    QVERIFY(port != 0);
+
+    // Some 100 MB go to the program and the toolkit before the load.
+    constexpr rlim_t kLimit = rlim_t{400} << 20;
+    QProcess program;
+    StartProgram(program, port, dir.Path(), [] {
+        const rlimit limit{kLimit, kLimit};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(99);
+    });
+    QString err;
+    CheckErrorBoxThenStatusOne(program, port,
+                               QStringLiteral("Not enough memory to load the price file ") +
+                                   ShownPath(dir) + QStringLiteral(" (about "),
+                               &err);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(!err.contains(QStringLiteral("terminate")), qPrintable(err));
+    // The need is at least the table's room for the file, and just that when
+    // the room was refused.
+    const QRegularExpressionMatch need =
+        QRegularExpression(QStringLiteral(R"(\(about (\d+) MB needed\)\n)")).match(err);
+    QVERIFY2(need.hasMatch(), qPrintable(err));
+    const quint64 room = (PriceTable::ReservationForFile(bytes) + 999'999) / 1'000'000;
+    const quint64 megabytes = need.captured(1).toULongLong();
+    if (needKnownFromSize) {
+        QCOMPARE(megabytes, room);
+    } else {
+        // Each line of three commas makes a row of some 20 bytes: lengths,
+        // two prices of 0.00 and the row's offset.
+        const quint64 rows = bytes / quint64(lines.size());
+        QVERIFY2(megabytes >= room && megabytes <= rows * 20 * 2 / 1'000'000, qPrintable(err));
     }
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 1);
     QCOMPARE(Listing(dir.Path()), before);
 }
 
