@@ -37,7 +37,8 @@ public:
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
     bool IsOpen() const { return open_; }
-    // Why the open failed, when it did.
+    // Why the open failed, when it did; the system's words, in the same
+    // encoding as CurrentDirectoryName.
     const std::string& Error() const { return error_; }
     // The size in bytes when the file was opened.
     std::uint64_t Size() const { return size_; }

@@ -72,6 +72,15 @@ QLabel* HeaderLabel(QWidget* parent, const char* name, const QString& text, QRec
     return label;
 }
 
+// Text from the file seam: UTF-8 on Windows, the system's own bytes elsewhere.
+QString SystemText(const std::string& text) {
+#ifdef Q_OS_WIN
+    return QString::fromStdString(text);
+#else
+    return QFile::decodeName(QByteArray::fromStdString(text));
+#endif
+}
+
 char32_t ToolkitCaseFold(char32_t c) {
     return QChar::toCaseFolded(c);
 }
@@ -197,14 +206,12 @@ void MainWindow::Form_Load() {
     // The file is opened in the current directory itself; its path is only
     // for messages, and may be unknown where the directory has lost its name.
     const std::optional<std::string> pathBytes = PriceFilePath();
-    const QString path = pathBytes ? QFile::decodeName(QByteArray::fromStdString(*pathBytes))
-                                   : texts::PriceFileInCurrentFolder();
+    const QString path = pathBytes ? SystemText(*pathBytes) : texts::PriceFileInCurrentFolder();
 
     const PriceFileStatus status = MeasurePriceFile();
     if (!status.ok) {
-        ReportStartupError(
-            pathBytes ? texts::CannotOpen(path, QString::fromLocal8Bit(status.reason.c_str()))
-                      : texts::CannotOpenInLostFolder());
+        ReportStartupError(pathBytes ? texts::CannotOpen(path, SystemText(status.reason))
+                                     : texts::CannotOpenInLostFolder());
         return;
     }
 
@@ -260,7 +267,7 @@ void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
     bar->setValue(progress_.BarValue());
     frmWait_->hide();
     if (!result.ok) {
-        ReportStartupError(texts::CannotRead(path, QString::fromLocal8Bit(result.reason.c_str())));
+        ReportStartupError(texts::CannotRead(path, SystemText(result.reason)));
         return;
     }
 
