@@ -1,7 +1,8 @@
-// Loading large price files through LoadPriceFile, and building the part-code
-// finder over the loaded table. Files are generated on first use and cached
-// under $PRICELOOKUP_BENCH_DATA (default build/bench-data).
+// Loading large price files through LoadPriceFile, on one thread and on
+// several, and building the part-code finder over the loaded table. Files are generated on first
+// use and cached under $PRICELOOKUP_BENCH_DATA (default build/bench-data).
 #include "benchgen.h"
+#include "parallel.h"
 #include "part_code_finder.h"
 #include "price_file.h"
 #include "price_table.h"
@@ -71,13 +72,14 @@ std::uint64_t StatusBytes(std::string_view field) {
 }
 
 // The program reads sorted.dat in the current directory only.
-LoadResult LoadIn(const std::string& directory, PriceTable& table, LineProgress progress) {
+LoadResult LoadIn(const std::string& directory, PriceTable& table, LineProgress progress,
+                  const LoadOptions& options = {}) {
     if (::chdir(directory.c_str()) != 0) {
         LoadResult failed;
         failed.reason = "cannot enter " + directory;
         return failed;
     }
-    return LoadPriceFile(table, std::move(progress));
+    return LoadPriceFile(table, std::move(progress), options);
 }
 
 MemoryReport MeasureInChild(const std::string& directory) {
@@ -97,12 +99,15 @@ MemoryReport MeasureInChild(const std::string& directory) {
         child.startRss = StatusBytes("VmRSS");
         PriceTable table;
         std::uint64_t sum = 0;
-        LoadResult loaded = LoadIn(directory, table, [&sum](std::uint64_t n) { sum += n; });
+        LoadOptions options;
+        options.progressBudget = UINT64_MAX;
+        LoadResult loaded = LoadIn(
+            directory, table, [&sum](std::uint64_t n) { sum += n; }, options);
         benchmark::DoNotOptimize(sum);
         child.peakAfterLoad = StatusBytes("VmHWM");
         child.tableBytes = table.MemoryUsed();
         child.lines = loaded.lines;
-        PartCodeFinder finder(table, loaded.encoding, BasicCaseFold);
+        PartCodeFinder finder(table, loaded.encoding, BasicCaseFold, UsableCores());
         benchmark::DoNotOptimize(&finder);
         child.peakAfterFinder = StatusBytes("VmHWM");
         child.ok = loaded.ok && child.peakAfterLoad != 0;
@@ -176,15 +181,25 @@ void FileCounters(benchmark::State& state, const Prepared& p) {
         benchmark::Counter(Megabytes(p.file.bytes), benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The load on a number of threads (0: one pass, line by line, as small files
+// are read), the part-code finder built as well, as the start-up does it.
 void BM_LoadPriceFile(benchmark::State& state) {
     const auto lines = static_cast<std::uint64_t>(state.range(0));
+    const auto threads = static_cast<unsigned>(state.range(1));
     const Prepared& p = Prepare(lines);
     if (!Ready(state, p))
         return;
     std::uint64_t sum = 0;
+    LoadOptions options;
+    options.progressBudget = UINT64_MAX;
+    options.fold = BasicCaseFold;
+    options.threads = threads;
+    if (threads == 0)
+        options.partsFrom = UINT64_MAX;
     for (auto _ : state) {
         std::optional<PriceTable> table(std::in_place);
-        LoadResult result = LoadIn(p.file.directory, *table, [&sum](std::uint64_t n) { sum += n; });
+        LoadResult result = LoadIn(
+            p.file.directory, *table, [&sum](std::uint64_t n) { sum += n; }, options);
         if (!result.ok || result.lines != lines) {
             state.SkipWithError(result.ok ? "wrong number of lines" : result.reason.c_str());
             break;
@@ -192,6 +207,7 @@ void BM_LoadPriceFile(benchmark::State& state) {
         benchmark::DoNotOptimize(sum);
         // Freeing the table is not part of the load.
         state.PauseTiming();
+        result.finder.reset();
         table.reset();
         state.ResumeTiming();
     }
@@ -214,8 +230,10 @@ void BM_BuildPartCodeFinder(benchmark::State& state) {
         state.SkipWithError(loaded.reason.c_str());
         return;
     }
+    const auto threads = static_cast<unsigned>(state.range(1));
     for (auto _ : state) {
-        std::optional<PartCodeFinder> finder(std::in_place, table, loaded.encoding, BasicCaseFold);
+        std::optional<PartCodeFinder> finder(std::in_place, table, loaded.encoding, BasicCaseFold,
+                                             threads);
         benchmark::DoNotOptimize(&*finder);
         state.PauseTiming();
         finder.reset();
@@ -230,24 +248,24 @@ void BM_BuildPartCodeFinder(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_LoadPriceFile)
-    ->ArgName("lines")
-    ->Arg(1'000'000)
+    ->ArgNames({"lines", "threads"})
+    ->ArgsProduct({{1'000'000}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_LoadPriceFile)
-    ->ArgName("lines")
-    ->Arg(10'000'000)
+    ->ArgNames({"lines", "threads"})
+    ->ArgsProduct({{10'000'000}, {0, 1, 2}})
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_BuildPartCodeFinder)
-    ->ArgName("lines")
-    ->Arg(1'000'000)
+    ->ArgNames({"lines", "threads"})
+    ->ArgsProduct({{1'000'000}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_BuildPartCodeFinder)
-    ->ArgName("lines")
-    ->Arg(10'000'000)
+    ->ArgNames({"lines", "threads"})
+    ->ArgsProduct({{10'000'000}, {1, 2}})
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -6,15 +6,20 @@
 #include <string>
 #include <string_view>
 
-// The platform's file services, as much as the price file needs of them:
-// one implementation per platform (file_posix.cpp, file_windows.cpp), and
-// nothing else in the program touches the system's file interface.
+// The platform's file services, as much as the price file needs of them, and
+// the number of cores its load may use: one implementation per platform
+// (file_posix.cpp, file_windows.cpp), and nothing else in the program touches
+// the system's file or processor interface.
 namespace pricelookup {
 
 // The current directory as text (UTF-8 on Windows, the file system's bytes
 // elsewhere), or nothing when it has no name any more: it was removed, or the
 // system cannot tell its path.
 std::optional<std::string> CurrentDirectoryName();
+
+// How many threads this process may run at once: the cores it is allowed on
+// (taskset or an affinity mask narrows them), at least 1.
+unsigned UsableCores();
 
 // What one ReadAt call gave.
 struct FileRead {

@@ -4,9 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <algorithm>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace pricelookup {
 
@@ -21,6 +27,19 @@ std::optional<std::string> CurrentDirectoryName() {
     if (directory.empty() || directory.front() != '/')
         return std::nullopt;
     return directory;
+}
+
+unsigned UsableCores() {
+#if defined(__linux__)
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0)
+            return static_cast<unsigned>(n);
+    }
+#endif
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 ReadOnlyFile::ReadOnlyFile(std::string_view name) {

@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <bit>
+#include <thread>
 
 namespace pricelookup {
 
@@ -86,6 +88,15 @@ std::optional<std::string> CurrentDirectoryName() {
     if (!directory || directory->empty())
         return std::nullopt;
     return Utf8(*directory);
+}
+
+unsigned UsableCores() {
+    // The mask covers the process's processor group, as many as 64 cores.
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) && process != 0)
+        return static_cast<unsigned>(std::popcount(static_cast<std::uint64_t>(process)));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 ReadOnlyFile::ReadOnlyFile(std::string_view name) {

@@ -1,5 +1,7 @@
 #include "part_code_finder.h"
 
+#include "parallel.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -35,7 +37,9 @@ std::uint32_t NextMask(std::size_t have) {
     return have >= 6 ? UINT32_MAX : have <= 2 ? 0 : (std::uint32_t{1} << (8 * (have - 2))) - 1;
 }
 
-Head HeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold) {
+// `decoded` is set when the head took a byte above 127, whose character
+// depends on the encoding.
+Head HeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold, bool& decoded) {
     unsigned char bytes[12];
     std::size_t have = 0;
     while (have < 6 && !code.empty()) {
@@ -44,6 +48,7 @@ Head HeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold) {
             code.remove_prefix(1);
             continue;
         }
+        decoded = true;
         std::size_t used = 0;
         char32_t c = fold(DecodeOne(code, encoding, used));
         have += EncodeUtf8(c, reinterpret_cast<char*>(bytes + have));
@@ -59,34 +64,124 @@ Head HeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold) {
 
 } // namespace
 
-PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold)
+PartCodeGroups::PartCodeGroups(TextEncoding assumed, CaseFoldFn fold)
+    : assumed_(assumed), fold_(fold) {
+    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNoKey);
+}
+
+void PartCodeGroups::Add(std::string_view code) {
+    const Head head = HeadOf(code, assumed_, fold_, decoded_);
+    if (head.first >= 0 && firstByByte_[head.first] == kNoKey)
+        firstByByte_[head.first] = static_cast<std::uint32_t>(rows_);
+    if (counts_.empty()) {
+        // A short run keeps its rows' groups; a table of every group pays
+        // only from some thousand rows on.
+        if (rows_ < kListedRows) {
+            listed_.push_back(head.group);
+            ++rows_;
+            return;
+        }
+        counts_.resize(kGroups);
+        std::fill(counts_.data(), counts_.data() + kGroups, 0u);
+        for (std::uint32_t group : listed_)
+            if (group != kNoKey)
+                ++counts_[group];
+        listed_ = {};
+    }
+    if (head.group != kNoKey)
+        ++counts_[head.group];
+    ++rows_;
+}
+
+PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
+                               unsigned threads)
     : table_(table), encoding_(encoding), fold_(fold) {
-    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNone);
+    // Uncounted runs, one per thread: Build counts them.
     const std::size_t rows = table.size();
-    struct RowHead {
-        std::uint32_t group;
-        std::uint32_t next;
-    };
-    PodBuffer<RowHead> heads; // kept from the first pass for the second
-    heads.resize(rows);
+    const std::size_t parts = rows < 65536 ? 1 : std::max(1u, threads);
+    std::vector<PartCodeGroups> runs;
+    for (std::size_t i = 0; i < parts; ++i) {
+        runs.emplace_back(encoding, fold);
+        runs.back().rows_ = rows * (i + 1) / parts - rows * i / parts;
+        runs.back().counted_ = false;
+    }
+    Build(runs, threads);
+}
+
+PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
+                               std::vector<PartCodeGroups>& runs, unsigned threads)
+    : table_(table), encoding_(encoding), fold_(fold) {
+    Build(runs, threads);
+}
+
+void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) {
+    std::vector<std::size_t> firstRow(runs.size() + 1, 0);
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        firstRow[i + 1] = firstRow[i] + runs[i].rows_;
+
+    // A run counted in the other encoding counts again where that mattered.
+    RunTasks(runs.size(), threads, [&](std::size_t i) {
+        PartCodeGroups& run = runs[i];
+        if (run.counted_ && (run.assumed_ == encoding_ || !run.decoded_))
+            return;
+        PartCodeGroups again(encoding_, fold_);
+        table_.ForEachPartCode(firstRow[i], firstRow[i + 1],
+                               [&](std::size_t, std::string_view code) { again.Add(code); });
+        run = std::move(again);
+    });
+
+    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNone);
+    for (std::size_t i = runs.size(); i-- > 0;)
+        for (std::size_t b = 0; b < 256; ++b)
+            if (runs[i].firstByByte_[b] != kNoKey)
+                firstByByte_[b] = static_cast<std::uint32_t>(firstRow[i] + runs[i].firstByByte_[b]);
+
+    // Rows per group, over all runs.
     bucketStart_.resize(kGroups + 1);
     std::fill(bucketStart_.data(), bucketStart_.data() + kGroups + 1, 0u);
-    for (std::size_t r = 0; r < rows; ++r) {
-        const Head head = HeadOf(table.Text(r, PartCode), encoding, fold);
-        heads[r] = {head.group, head.next};
-        if (head.first >= 0 && firstByByte_[head.first] == kNone)
-            firstByByte_[head.first] = static_cast<std::uint32_t>(r);
-        if (head.group != kNoKey)
-            ++bucketStart_[head.group + 1];
+    for (PartCodeGroups& run : runs) {
+        if (!run.counts_.empty()) {
+            for (std::size_t g = 0; g < kGroups; ++g)
+                bucketStart_[g + 1] += run.counts_[g];
+        } else {
+            for (std::uint32_t group : run.listed_)
+                if (group != kNoKey)
+                    ++bucketStart_[group + 1];
+        }
     }
     for (std::size_t g = 0; g < kGroups; ++g)
         bucketStart_[g + 1] += bucketStart_[g];
     rows_.resize(bucketStart_[kGroups]);
-    PodBuffer<std::uint32_t> fill;
-    fill.append(bucketStart_.data(), kGroups);
-    for (std::size_t r = 0; r < rows; ++r)
-        if (heads[r].group != kNoKey)
-            rows_[fill[heads[r].group]++] = {static_cast<std::uint32_t>(r), heads[r].next};
+
+    // Within a group the runs follow each other, so rows keep their order.
+    // A run's count of a group becomes where its rows of that group go; the
+    // rows of a short run go there at once.
+    PodBuffer<std::uint32_t> next;
+    next.append(bucketStart_.data(), kGroups);
+    auto place = [this](std::size_t first, std::size_t last, std::uint32_t* fill) {
+        bool decoded = false;
+        table_.ForEachPartCode(first, last, [&](std::size_t row, std::string_view code) {
+            const Head head = HeadOf(code, encoding_, fold_, decoded);
+            if (head.group != kNoKey)
+                rows_[fill[head.group]++] = {static_cast<std::uint32_t>(row), head.next};
+        });
+    };
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        PartCodeGroups& run = runs[i];
+        if (run.counts_.empty()) {
+            place(firstRow[i], firstRow[i + 1], next.data());
+            continue;
+        }
+        for (std::size_t g = 0; g < kGroups; ++g) {
+            const std::uint32_t n = run.counts_[g];
+            run.counts_[g] = next[g];
+            next[g] += n;
+        }
+    }
+    RunTasks(runs.size(), threads, [&](std::size_t i) {
+        if (!runs[i].counts_.empty())
+            place(firstRow[i], firstRow[i + 1], runs[i].counts_.data());
+    });
 }
 
 bool PartCodeFinder::CodeStartsWith(std::size_t row, std::string_view prefix) const {

@@ -9,21 +9,52 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pricelookup {
+
+// The part codes of a run of rows, grouped as the finder groups them, counted
+// while the rows load so that building the finder takes one pass less.
+class PartCodeGroups {
+public:
+    // Counts codes decoded with `assumed`; when the file turns out to be in
+    // the other encoding, only runs with a byte above 127 in the head of a code
+    // are counted again.
+    PartCodeGroups(TextEncoding assumed, CaseFoldFn fold);
+
+    // The part code of the run's next row.
+    void Add(std::string_view code);
+    std::size_t Rows() const { return rows_; }
+
+private:
+    friend class PartCodeFinder;
+
+    TextEncoding assumed_;
+    CaseFoldFn fold_;
+    bool decoded_ = false; // a code's head held a byte above 127
+    bool counted_ = true;  // false: only the number of rows is known
+    std::size_t rows_ = 0;
+    static constexpr std::size_t kListedRows = 4096;
+    std::vector<std::uint32_t> listed_; // each row's group, while the run is short
+    PodBuffer<std::uint32_t> counts_;   // rows per group; the finder turns them into positions
+    std::uint32_t firstByByte_[256];    // first row of the run by first folded byte
+};
 
 // The prefix find on the part-code column: the first row from the top whose
 // part code begins with a text, letters compared without regard to case
 // (through the same fold for the codes, decoded as the file is, and the text).
 //
-// Built once after the load: the rows are grouped by the first two bytes of
-// their folded code, in row order within each group, so a find looks only at
-// the rows that share its first two bytes, and mostly only at the next four
-// bytes that the group keeps beside each row. When the text grows by typing, the
-// next find starts where the last one stopped.
+// Built once after the load, on several threads where given: the rows are grouped by the first two
+// bytes of their folded code, in row order within each group, so a find looks only at the rows that
+// share its first two bytes, and mostly only at the next four bytes that the group keeps beside
+// each row. When the text grows by typing, the next find starts where the last one stopped.
 class PartCodeFinder {
 public:
-    PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold);
+    PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
+                   unsigned threads = 1);
+    // With the codes already counted, in runs that cover the table's rows in order.
+    PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
+                   std::vector<PartCodeGroups>& runs, unsigned threads);
 
     // `text` is UTF-8. Returns the 0-based row, or nothing. The empty text
     // yields row 0 when the table has rows.
@@ -33,6 +64,7 @@ public:
     CaseFoldFn Fold() const { return fold_; }
 
 private:
+    void Build(std::vector<PartCodeGroups>& runs, unsigned threads);
     bool CodeStartsWith(std::size_t row, std::string_view foldedPrefix) const;
     std::optional<std::size_t> Scan(std::string_view folded, std::size_t from) const;
 

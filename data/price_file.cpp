@@ -1,6 +1,8 @@
 #include "price_file.h"
 
 #include "byte_scan.h"
+#include "load_in_parts.h"
+#include "part_code_finder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -175,31 +177,53 @@ void SplitStr(std::string_view tStr, PriceTable& table, std::string& scratch) {
 LineReader::LineReader(PriceTable& table, LineProgress progress, std::uint64_t maxRows)
     : table_(table), progress_(std::move(progress)), maxRows_(maxRows) {}
 
-bool LineReader::Line(std::string_view line) {
+void LineReader::ReadPart(bool atFileStart, std::uint64_t stopAt, std::uint64_t summedUpTo) {
+    atFileStart_ = atFileStart;
+    stopAt_ = stopAt;
+    summedUpTo_ = summedUpTo;
+    ended_ = stopAt == 0;
+}
+
+bool LineReader::Line(std::string_view line, std::uint64_t end) {
     if (lines_ >= maxRows_) {
         tooMany_ = true;
         return false;
     }
     std::uint64_t length = line.size();
-    if (lines_ == 0 && line.substr(0, 3) == "\xEF\xBB\xBF")
+    if (lines_ == 0 && atFileStart_ && line.substr(0, 3) == "\xEF\xBB\xBF")
         line.remove_prefix(3);
     ++lines_;
     SplitStr(line, table_, scratch_);
+    if (groups_)
+        groups_->Add(table_.LastPartCode());
     if (progress_)
         progress_(length);
+    else if (end <= summedUpTo_)
+        lineBytes_ += length;
+    else
+        late_.push_back(length);
     return true;
 }
 
 bool LineReader::Feed(const char* data, std::size_t size) {
-    if (tooMany_)
+    if (tooMany_ || ended_)
         return false;
-    utf8_.Feed(data, size);
+    const std::uint64_t base = fed_;
+    fed_ += size;
     const char* p = data;
     const char* end = data + size;
+    // Ends the part at the line start p; only the bytes before it were the part's.
+    auto endPart = [&] {
+        utf8_.Feed(data, static_cast<std::size_t>(p - data));
+        ended_ = true;
+        return false;
+    };
     if (skipLineFeed_ && p < end) {
         if (*p == '\n')
             ++p;
         skipLineFeed_ = false;
+        if (StopsAt(base + static_cast<std::uint64_t>(p - data)))
+            return endPart();
     }
     while (p < end) {
         const char* cr = FindByte(p, end, '\r');
@@ -207,29 +231,35 @@ bool LineReader::Feed(const char* data, std::size_t size) {
             pending_.append(p, static_cast<std::size_t>(end - p));
             break;
         }
+        const std::uint64_t lineEnd = base + static_cast<std::uint64_t>(cr - data);
         bool ok;
         if (pending_.empty()) {
-            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)));
+            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)), lineEnd);
         } else {
             pending_.append(p, static_cast<std::size_t>(cr - p));
-            ok = Line(std::string_view(pending_.data(), pending_.size()));
+            ok = Line(std::string_view(pending_.data(), pending_.size()), lineEnd);
             pending_.clear();
         }
         if (!ok)
             return false;
         p = cr + 1;
-        if (p == end)
+        if (p == end) {
             skipLineFeed_ = true;
-        else if (*p == '\n')
-            ++p;
+        } else {
+            if (*p == '\n')
+                ++p;
+            if (StopsAt(base + static_cast<std::uint64_t>(p - data)))
+                return endPart();
+        }
     }
+    utf8_.Feed(data, size);
     return true;
 }
 
 bool LineReader::Finish() {
-    if (tooMany_ || pending_.empty())
+    if (tooMany_ || ended_ || pending_.empty())
         return !tooMany_;
-    bool ok = Line(std::string_view(pending_.data(), pending_.size()));
+    bool ok = Line(std::string_view(pending_.data(), pending_.size()), fed_);
     pending_.clear();
     return ok;
 }
@@ -260,15 +290,30 @@ LoadResult Finished(LineReader& reader, LoadResult result, std::uint64_t maxRows
         result.ok = false;
     if (reader.TooManyRows()) {
         result.ok = false;
-        result.reason = "The file has more than " + std::to_string(maxRows) +
-                        " lines, more than the lists can show";
+        result.reason = TooManyRowsReason(maxRows);
     }
     result.lines = reader.Lines();
     result.encoding = reader.ValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
     return result;
 }
 
+// Whether the file is read in parts: when it is large, and the progress count
+// cannot refuse a line of it.
+bool InParts(std::uint64_t size, const LineProgress& progress, const LoadOptions& options) {
+    return size >= options.partsFrom && size > 0 && (!progress || size <= options.progressBudget);
+}
+
+void BuildFinder(const PriceTable& table, LoadResult& result, const LoadOptions& options) {
+    if (result.ok && options.fold)
+        result.finder = std::make_unique<PartCodeFinder>(table, result.encoding, options.fold);
+}
+
 } // namespace
+
+std::string TooManyRowsReason(std::uint64_t maxRows) {
+    return "The file has more than " + std::to_string(maxRows) +
+           " lines, more than the lists can show";
+}
 
 PriceFileStatus MeasurePriceFile() {
     PriceFileStatus status;
@@ -279,20 +324,36 @@ PriceFileStatus MeasurePriceFile() {
     return status;
 }
 
-LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, std::uint64_t maxRows) {
+LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options) {
     const ReadOnlyFile file(kPriceFileName);
     if (!file.IsOpen()) {
         LoadResult result;
         result.reason = file.Error();
         return result;
     }
-    return LoadPriceFile(file, table, std::move(progress), maxRows);
+    return LoadPriceFile(file, table, std::move(progress), options);
+}
+
+LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, std::uint64_t maxRows) {
+    LoadOptions options;
+    options.maxRows = maxRows;
+    return LoadPriceFile(table, std::move(progress), options);
 }
 
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
-                         std::uint64_t maxRows) {
+                         const LoadOptions& options) {
+    if (InParts(file.Size(), progress, options)) {
+        // The parts keep tables of their own, each sized from what its first
+        // block holds: room the caller took ahead of the load is given back.
+        if (table.empty())
+            table = PriceTable();
+        const ReadAtFn readAt = [&file](std::uint64_t offset, char* buffer, std::size_t n) {
+            return file.ReadAt(offset, buffer, n);
+        };
+        return LoadInParts(file.Size(), readAt, table, progress, options);
+    }
     table.ReserveForFile(file.Size());
-    LineReader reader(table, std::move(progress), maxRows);
+    LineReader reader(table, std::move(progress), options.maxRows);
     PodBuffer<char> block;
     block.reserve(kBlockSize);
     LoadResult result;
@@ -308,18 +369,46 @@ LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgre
         if (read.bytes == 0 || !reader.Feed(block.data(), read.bytes))
             break;
     }
-    result = Finished(reader, std::move(result), maxRows);
+    result = Finished(reader, std::move(result), options.maxRows);
     table.ShrinkToFit();
+    BuildFinder(table, result, options);
+    return result;
+}
+
+LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
+                         std::uint64_t maxRows) {
+    LoadOptions options;
+    options.maxRows = maxRows;
+    return LoadPriceFile(file, table, std::move(progress), options);
+}
+
+LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
+                          const LoadOptions& options) {
+    if (InParts(bytes.size(), progress, options)) {
+        const ReadAtFn readAt = [bytes](std::uint64_t offset, char* buffer, std::size_t n) {
+            FileRead got;
+            if (offset < bytes.size()) {
+                got.bytes = std::min<std::size_t>(n, bytes.size() - offset);
+                std::memcpy(buffer, bytes.data() + offset, got.bytes);
+            }
+            return got;
+        };
+        return LoadInParts(bytes.size(), readAt, table, progress, options);
+    }
+    LineReader reader(table, std::move(progress), options.maxRows);
+    LoadResult result;
+    result.ok = true;
+    reader.Feed(bytes.data(), bytes.size());
+    result = Finished(reader, std::move(result), options.maxRows);
+    BuildFinder(table, result, options);
     return result;
 }
 
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
                           std::uint64_t maxRows) {
-    LineReader reader(table, std::move(progress), maxRows);
-    LoadResult result;
-    result.ok = true;
-    reader.Feed(bytes.data(), bytes.size());
-    return Finished(reader, std::move(result), maxRows);
+    LoadOptions options;
+    options.maxRows = maxRows;
+    return LoadPriceBytes(bytes, table, std::move(progress), options);
 }
 
 } // namespace pricelookup

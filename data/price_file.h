@@ -1,6 +1,7 @@
 #pragma once
 
 #include "file_access.h"
+#include "part_code_finder.h"
 #include "pod_buffer.h"
 #include "price_table.h"
 #include "text_encoding.h"
@@ -8,9 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pricelookup {
 
@@ -41,9 +44,14 @@ void StripTextDelim(std::string_view& tmpStr);
 void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch);
 void SplitStr(std::string_view tStr, PriceTable& table, std::string& scratch);
 
-// Called after every line with the line's length in bytes as read, before the
-// line was split, without its line ending.
+// Told the length in bytes of each line as read, before the line was split,
+// without its line ending. The single-thread road calls it after every line;
+// the road that reads in parts, on the calling thread, with the sum of the
+// lengths of several lines at once, and only where no line could have carried
+// the count past the budget it was given (see LoadOptions).
 using LineProgress = std::function<void(std::uint64_t)>;
+
+class PartCodeGroups;
 
 // Turns a stream of bytes, fed in blocks of any size, into lines and rows.
 // A line ends at CR or CR LF; a line feed alone is an ordinary character;
@@ -54,18 +62,32 @@ class LineReader {
 public:
     LineReader(PriceTable& table, LineProgress progress, std::uint64_t maxRows = kMaxRows);
 
-    // Returns false once the rows would pass maxRows; nothing more is read.
+    // Reads one part of a file instead of the whole: the first byte fed is a
+    // line's first byte, at the file's start or not, and no line that starts
+    // `stopAt` bytes or more after it is read (the line in progress there is
+    // read to its end). Without a progress function the lengths of lines that
+    // end within `summedUpTo` bytes are summed in LineBytes(), and those of the
+    // lines after them kept one by one in LateLines(). Call before Feed.
+    void ReadPart(bool atFileStart, std::uint64_t stopAt, std::uint64_t summedUpTo);
+    // Counts the part code of every row into `groups` as well.
+    void CountPartCodes(PartCodeGroups* groups) { groups_ = groups; }
+
+    // Returns false once nothing more is to be read: the rows would pass
+    // maxRows, or the part ended.
     bool Feed(const char* data, std::size_t size);
     // Reads the last line, if it had no ending.
     bool Finish();
 
     bool TooManyRows() const { return tooMany_; }
     std::uint64_t Lines() const { return lines_; }
-    // Whether every byte fed so far is valid UTF-8.
+    // Whether every byte of the part read so far is valid UTF-8.
     bool ValidUtf8() const { return utf8_.Valid(); }
+    std::uint64_t LineBytes() const { return lineBytes_; }
+    const std::vector<std::uint64_t>& LateLines() const { return late_; }
 
 private:
-    bool Line(std::string_view line);
+    bool Line(std::string_view line, std::uint64_t end);
+    bool StopsAt(std::uint64_t lineStart) const { return lineStart >= stopAt_; }
 
     PriceTable& table_;
     LineProgress progress_;
@@ -73,9 +95,17 @@ private:
     PodBuffer<char> pending_;
     std::string scratch_;
     Utf8Validator utf8_;
+    PartCodeGroups* groups_ = nullptr;
     std::uint64_t lines_ = 0;
+    std::uint64_t fed_ = 0;
+    std::uint64_t stopAt_ = UINT64_MAX;
+    std::uint64_t summedUpTo_ = UINT64_MAX;
+    std::uint64_t lineBytes_ = 0;
+    std::vector<std::uint64_t> late_;
+    bool atFileStart_ = true;
     bool skipLineFeed_ = false;
     bool tooMany_ = false;
+    bool ended_ = false;
 };
 
 // The price file's path in the current directory: the directory, a separator
@@ -95,25 +125,53 @@ struct PriceFileStatus {
 // a device) is refused without being read or waited on.
 PriceFileStatus MeasurePriceFile();
 
+// Files from this size on are read in parts on every core: below it the
+// threads would cost more than they win.
+inline constexpr std::uint64_t kReadInPartsFrom = 4 << 20;
+
+struct LoadOptions {
+    std::uint64_t maxRows = kMaxRows;
+    // How far the progress count may rise with the lines' lengths without
+    // refusing one: its maximum less its value before the first line. With a
+    // progress function the file is read in parts only when it is no larger,
+    // so that sums of lengths give the count every single line would have.
+    std::uint64_t progressBudget = 0;
+    // Threads to read with; 0 for every core the process may run on.
+    unsigned threads = 0;
+    // Files from this size on are read in parts.
+    std::uint64_t partsFrom = kReadInPartsFrom;
+    // Bytes of a part; 0 to choose from the size and the threads.
+    std::uint64_t partBytes = 0;
+    // When given, the part-code finder is built too, with this fold.
+    CaseFoldFn fold = nullptr;
+};
+
 struct LoadResult {
     bool ok = false;
     std::string reason;      // why the load stopped, when not ok
     std::uint64_t lines = 0; // lines read into the table
     TextEncoding encoding = TextEncoding::Utf8;
+    std::unique_ptr<PartCodeFinder> finder; // when ok and a fold was given
 };
 
-// Reads the price file in the current directory into `table`, one pass in
-// large blocks, calling `progress` after every line. Opens the file read-only;
+// Reads the price file in the current directory into `table`, in large
+// blocks: in parts on several threads when the file is large, otherwise in one
+// pass that calls `progress` after every line. Opens the file read-only;
 // writes nothing. Running out of memory throws std::bad_alloc, with the file
-// closed again.
+// closed again and every thread of the load ended.
+LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options);
 LoadResult LoadPriceFile(PriceTable& table, LineProgress progress,
                          std::uint64_t maxRows = kMaxRows);
 
 // The same for a file already open, read from its start.
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
+                         const LoadOptions& options);
+LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
                          std::uint64_t maxRows = kMaxRows);
 
-// The same road for bytes already in memory (for tests and fuzzing).
+// The same roads for bytes already in memory (for tests and fuzzing).
+LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
+                          const LoadOptions& options);
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
                           std::uint64_t maxRows = kMaxRows);
 

@@ -257,13 +257,23 @@ void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
     const std::uint64_t repaintEvery =
         std::max<std::uint64_t>(1, static_cast<std::uint64_t>(progress_.BarMax()) / barWidth);
     std::uint64_t nextRepaint = static_cast<std::uint64_t>(bar->value()) + repaintEvery;
-    const LoadResult result = LoadPriceFile(table_, [&](std::uint64_t lineLength) {
-        progress_.Step(lineLength);
-        if (static_cast<std::uint64_t>(progress_.BarValue()) >= nextRepaint) {
-            frmWait_->SetBarValue(progress_.BarValue());
-            nextRepaint = static_cast<std::uint64_t>(progress_.BarValue()) + repaintEvery;
-        }
-    });
+    // A large file is read on every core, the finder built as it loads. The
+    // other threads touch neither the bar nor the table: this one is told
+    // their lines' lengths in sums, which the count takes as it would each of
+    // the lines, as no line of a file within the budget can be refused.
+    LoadOptions options;
+    options.progressBudget = progress_.Max() - progress_.Value();
+    options.fold = &ToolkitCaseFold;
+    LoadResult result = LoadPriceFile(
+        table_,
+        [&](std::uint64_t lineLength) {
+            progress_.Step(lineLength);
+            if (static_cast<std::uint64_t>(progress_.BarValue()) >= nextRepaint) {
+                frmWait_->SetBarValue(progress_.BarValue());
+                nextRepaint = static_cast<std::uint64_t>(progress_.BarValue()) + repaintEvery;
+            }
+        },
+        options);
     bar->setValue(progress_.BarValue());
     frmWait_->hide();
     if (!result.ok) {
@@ -271,9 +281,9 @@ void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
         return;
     }
 
-    finder_ = std::make_unique<PartCodeFinder>(table_, result.encoding, &ToolkitCaseFold);
     for (PriceColumnModel* model : models_)
         model->SetTable(&table_, result.encoding);
+    finder_ = std::move(result.finder);
     loaded_ = true;
 }
 

@@ -1,3 +1,4 @@
+#include "part_code_finder.h"
 #include "reference_reader.h"
 #include "table_text.h"
 
@@ -5,6 +6,8 @@
 
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace pricelookup;
@@ -80,6 +83,60 @@ private:
     std::mt19937 rng_;
 };
 
+// Part codes to look for: prefixes of a few rows' codes, and slices of the bytes.
+std::vector<std::string> Probes(const PriceTable& table, std::string_view bytes) {
+    std::vector<std::string> probes{""};
+    for (std::size_t row : {std::size_t{0}, table.size() / 2, table.size() - 1}) {
+        if (row >= table.size())
+            continue;
+        std::string_view code = table.Text(row, PartCode);
+        for (std::size_t n = 1; n <= std::min<std::size_t>(code.size(), 8); ++n)
+            probes.emplace_back(code.substr(0, n));
+    }
+    for (std::size_t at = 0; at + 3 <= bytes.size() && at < 60; at += 5)
+        probes.emplace_back(bytes.substr(at, 1 + at % 4));
+    return probes;
+}
+
+// The file cut into parts of every size from one byte, so that cuts fall in
+// CR LF pairs, quoted fields and UTF-8 sequences, read on one to three
+// threads: the same rows, encoding, progress total and finds as in one pass.
+void ExpectPartsSameAsOnePass(std::string_view bytes) {
+    PriceTable whole;
+    std::uint64_t wholeProgress = 0;
+    LoadResult one = LoadPriceBytes(bytes, whole, [&](std::uint64_t n) { wholeProgress += n; });
+    ASSERT_TRUE(one.ok);
+    const PartCodeFinder wholeFinder(whole, one.encoding, BasicCaseFold);
+    const std::vector<std::string> probes = Probes(whole, bytes);
+    const auto rows = pricelookup::testing::Rows(whole);
+
+    for (std::size_t part = 1, previous = 1; part <= bytes.size() + 1;
+         std::tie(part, previous) = std::make_pair(part + previous, part)) {
+        for (unsigned threads : {1u + static_cast<unsigned>(part % 3)}) {
+            LoadOptions options;
+            options.partsFrom = 0;
+            options.partBytes = part;
+            options.threads = threads;
+            options.progressBudget = bytes.size();
+            options.fold = BasicCaseFold;
+            PriceTable parted;
+            std::uint64_t progress = 0;
+            LoadResult r = LoadPriceBytes(
+                bytes, parted, [&](std::uint64_t n) { progress += n; }, options);
+            ASSERT_TRUE(r.ok);
+            ASSERT_EQ(pricelookup::testing::Rows(parted), rows)
+                << "parts of " << part << " of [" << bytes << "]";
+            ASSERT_EQ(r.lines, one.lines);
+            ASSERT_EQ(r.encoding, one.encoding) << "parts of " << part << " of [" << bytes << "]";
+            ASSERT_EQ(progress, wholeProgress);
+            ASSERT_TRUE(r.finder);
+            for (const std::string& probe : probes)
+                ASSERT_EQ(r.finder->Find(probe), wholeFinder.Find(probe))
+                    << "find [" << probe << "], parts of " << part << " of [" << bytes << "]";
+        }
+    }
+}
+
 void ExpectSameAsReference(std::string_view bytes, std::size_t block) {
     auto reference = ReferenceRead(bytes);
 
@@ -103,6 +160,18 @@ void ExpectSameAsReference(std::string_view bytes, std::size_t block) {
 }
 
 } // namespace
+
+TEST(reading_in_parts, scrambled_bytes_read_as_in_one_pass) {
+    FileMaker maker(3);
+    for (int i = 0; i < 400; ++i)
+        ASSERT_NO_FATAL_FAILURE(ExpectPartsSameAsOnePass(maker.Scrambled()));
+}
+
+TEST(reading_in_parts, price_file_records_read_as_in_one_pass) {
+    FileMaker maker(4);
+    for (int i = 0; i < 400; ++i)
+        ASSERT_NO_FATAL_FAILURE(ExpectPartsSameAsOnePass(maker.Records()));
+}
 
 TEST(reading_road, scrambled_bytes_read_as_the_reference_reads_them) {
     FileMaker maker(1);

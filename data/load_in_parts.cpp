@@ -1,0 +1,240 @@
+#include "load_in_parts.h"
+
+#include "file_access.h"
+#include "parallel.h"
+#include "part_code_finder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace pricelookup {
+
+namespace {
+
+// As the one-pass road reads: a block the splitter finds still in the cache.
+constexpr std::size_t kBlockSize = 1 << 17;
+// Parts per thread: the calling thread also paints the bar, so the others
+// take over its parts as they finish theirs.
+constexpr std::uint64_t kPartsPerThread = 4;
+constexpr std::uint64_t kSmallestPart = 1 << 20;
+constexpr auto kProgressPeriod = std::chrono::milliseconds(10);
+
+struct Part {
+    std::uint64_t nominalStart =
+        0;                        // where the cut was made; the part begins at the next line start
+    std::uint64_t nominalEnd = 0; // UINT64_MAX for the last part: it reads to the end
+    PriceTable table;
+    std::unique_ptr<PartCodeGroups> groups;
+    std::atomic<std::uint64_t> lineBytes{0}; // published for the progress count
+    std::uint64_t lines = 0;
+    std::vector<std::uint64_t> lateLines;
+    bool validUtf8 = true;
+    bool tooMany = false;
+    std::string error;
+};
+
+// The first line start at or after `at`: the file's start, or the byte after
+// a CR that no LF follows, or after a CR LF pair. The end of the file when no
+// line starts after `at`. Reads from two bytes before `at`, so that a CR LF
+// pair around it is seen whole.
+std::uint64_t FindLineStart(const ReadAtFn& readAt, std::uint64_t at, std::string& error) {
+    if (at == 0)
+        return 0;
+    char block[4096];
+    std::uint64_t offset = at >= 2 ? at - 2 : 0;
+    int before = -1; // the byte before the one looked at
+    int twoBefore = -1;
+    for (;;) {
+        FileRead got = readAt(offset, block, sizeof block);
+        if (!got.error.empty()) {
+            error = std::move(got.error);
+            return offset;
+        }
+        if (got.bytes == 0)
+            return offset;
+        for (std::size_t i = 0; i < got.bytes; ++i) {
+            const int c = static_cast<unsigned char>(block[i]);
+            if (offset + i >= at &&
+                ((before == '\r' && c != '\n') || (before == '\n' && twoBefore == '\r')))
+                return offset + i;
+            twoBefore = before;
+            before = c;
+        }
+        offset += got.bytes;
+    }
+}
+
+void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt,
+              std::uint64_t maxRows, std::atomic<std::uint64_t>& rowsSoFar, std::atomic<bool>& stop,
+              const std::function<void()>& betweenBlocks) {
+    std::string error;
+    const std::uint64_t start = FindLineStart(readAt, part.nominalStart, error);
+    if (!error.empty()) {
+        part.error = std::move(error);
+        stop = true;
+        return;
+    }
+    // A part whose first line starts at or past its end has no line of its own.
+    if (part.nominalEnd != UINT64_MAX && start >= part.nominalEnd)
+        return;
+    LineReader reader(part.table, nullptr, maxRows);
+    reader.ReadPart(first, part.nominalEnd == UINT64_MAX ? UINT64_MAX : part.nominalEnd - start,
+                    size > start ? size - start : 0);
+    reader.CountPartCodes(part.groups.get());
+    // A small file needs no large block.
+    const std::size_t blockSize = static_cast<std::size_t>(
+        std::min<std::uint64_t>(kBlockSize, std::max<std::uint64_t>(size, 4096)));
+    PodBuffer<char> block;
+    block.resize(blockSize);
+    std::uint64_t offset = start;
+    std::uint64_t linesTold = 0;
+    bool reserved = false;
+    while (!stop.load(std::memory_order_relaxed)) {
+        FileRead got = readAt(offset, block.data(), blockSize);
+        if (!got.error.empty()) {
+            part.error = std::move(got.error);
+            stop = true;
+            break;
+        }
+        if (got.bytes == 0) {
+            reader.Finish();
+            break;
+        }
+        const bool more = reader.Feed(block.data(), got.bytes);
+        offset += got.bytes;
+        if (!reserved && part.nominalEnd != UINT64_MAX && reader.Lines() > 0) {
+            // Room for the rest of the part at the rate of its first block:
+            // untouched room costs nothing, and the table gives back what is left.
+            const std::uint64_t expected = part.nominalEnd - start + 4096;
+            const double scale =
+                static_cast<double>(expected) / static_cast<double>(offset - start);
+            part.table.Reserve(static_cast<std::size_t>(part.table.size() * scale * 1.05) + 64,
+                               static_cast<std::size_t>(part.table.MemoryUsed() * scale * 1.05) +
+                                   4096);
+            reserved = true;
+        }
+        part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
+        // The row limit holds for the whole file: every part counts into it.
+        const std::uint64_t rows =
+            rowsSoFar.fetch_add(reader.Lines() - linesTold, std::memory_order_relaxed) +
+            (reader.Lines() - linesTold);
+        linesTold = reader.Lines();
+        if (rows > maxRows || reader.TooManyRows()) {
+            part.tooMany = true;
+            stop = true;
+            break;
+        }
+        if (!more)
+            break;
+        if (betweenBlocks)
+            betweenBlocks();
+    }
+    part.lines = reader.Lines();
+    part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
+    part.lateLines = reader.LateLines();
+    part.validUtf8 = reader.ValidUtf8();
+    part.table.ShrinkToFit();
+}
+
+} // namespace
+
+LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& table,
+                       const LineProgress& progress, const LoadOptions& options) {
+    const unsigned threads = options.threads > 0 ? options.threads : UsableCores();
+    std::uint64_t partBytes = options.partBytes;
+    if (partBytes == 0)
+        partBytes = std::max(kSmallestPart, size / (kPartsPerThread * threads) + 1);
+    const std::uint64_t count = std::max<std::uint64_t>(1, (size + partBytes - 1) / partBytes);
+    std::vector<Part> parts(count);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        parts[i].nominalStart = i * partBytes;
+        parts[i].nominalEnd = i + 1 < count ? (i + 1) * partBytes : UINT64_MAX;
+        if (options.fold)
+            parts[i].groups = std::make_unique<PartCodeGroups>(TextEncoding::Utf8, options.fold);
+    }
+
+    std::atomic<std::uint64_t> rowsSoFar{0};
+    std::atomic<bool> stop{false};
+    std::uint64_t told = 0;
+    auto lastTold = std::chrono::steady_clock::now();
+    auto tell = [&](bool now) {
+        if (!progress)
+            return;
+        const auto time = std::chrono::steady_clock::now();
+        if (!now && time - lastTold < kProgressPeriod)
+            return;
+        lastTold = time;
+        std::uint64_t sum = 0;
+        for (const Part& part : parts)
+            sum += part.lineBytes.load(std::memory_order_relaxed);
+        if (sum > told) {
+            try {
+                progress(sum - told);
+            } catch (...) {
+                stop = true;
+                throw;
+            }
+            told = sum;
+        }
+    };
+    const std::thread::id caller = std::this_thread::get_id();
+    const std::function<void()> callerBetweenBlocks = [&] { tell(false); };
+    RunTasks(
+        parts.size(), threads,
+        [&](std::size_t i) {
+            const bool onCaller = std::this_thread::get_id() == caller;
+            try {
+                ReadPart(parts[i], i == 0, size, readAt, options.maxRows, rowsSoFar, stop,
+                         onCaller ? callerBetweenBlocks : std::function<void()>());
+            } catch (...) {
+                stop = true;
+                throw;
+            }
+        },
+        [&] { tell(false); }, kProgressPeriod);
+
+    LoadResult result;
+    result.ok = true;
+    bool validUtf8 = true;
+    for (Part& part : parts) {
+        if (!part.error.empty() && result.ok) {
+            result.ok = false;
+            result.reason = part.error;
+        }
+        validUtf8 = validUtf8 && part.validUtf8;
+        result.lines += part.lines;
+    }
+    if (result.ok &&
+        (rowsSoFar.load() > options.maxRows ||
+         std::any_of(parts.begin(), parts.end(), [](const Part& p) { return p.tooMany; }))) {
+        result.ok = false;
+        result.reason = TooManyRowsReason(options.maxRows);
+    }
+    result.lines = std::min(result.lines, options.maxRows);
+    result.encoding = validUtf8 ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+    if (!result.ok)
+        return result;
+
+    tell(true);
+    if (progress)
+        for (const Part& part : parts)
+            for (std::uint64_t length : part.lateLines)
+                progress(length);
+
+    std::vector<PartCodeGroups> runs;
+    for (Part& part : parts) {
+        table.Append(std::move(part.table));
+        if (part.groups)
+            runs.push_back(std::move(*part.groups));
+    }
+    if (options.fold)
+        result.finder =
+            std::make_unique<PartCodeFinder>(table, result.encoding, options.fold, runs, threads);
+    return result;
+}
+
+} // namespace pricelookup
