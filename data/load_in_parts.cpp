@@ -92,6 +92,17 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
     block.resize(blockSize);
     std::uint64_t offset = start;
     std::uint64_t linesTold = 0;
+    // The row limit holds for the whole file: every part counts into it.
+    auto withinRowLimit = [&] {
+        const std::uint64_t added = reader.Lines() - linesTold;
+        const std::uint64_t rows = rowsSoFar.fetch_add(added, std::memory_order_relaxed) + added;
+        linesTold = reader.Lines();
+        if (rows <= maxRows && !reader.TooManyRows())
+            return true;
+        part.tooMany = true;
+        stop = true;
+        return false;
+    };
     bool reserved = false;
     while (!stop.load(std::memory_order_relaxed)) {
         FileRead got = readAt(offset, block.data(), blockSize);
@@ -101,7 +112,9 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
             break;
         }
         if (got.bytes == 0) {
+            // The last line, when it has no ending, counts like the others.
             reader.Finish();
+            withinRowLimit();
             break;
         }
         const bool more = reader.Feed(block.data(), got.bytes);
@@ -118,16 +131,8 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
             reserved = true;
         }
         part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
-        // The row limit holds for the whole file: every part counts into it.
-        const std::uint64_t rows =
-            rowsSoFar.fetch_add(reader.Lines() - linesTold, std::memory_order_relaxed) +
-            (reader.Lines() - linesTold);
-        linesTold = reader.Lines();
-        if (rows > maxRows || reader.TooManyRows()) {
-            part.tooMany = true;
-            stop = true;
+        if (!withinRowLimit())
             break;
-        }
         if (!more)
             break;
         if (betweenBlocks)

@@ -1,11 +1,16 @@
+#include "load_in_parts.h"
 #include "part_code_finder.h"
 #include "reference_reader.h"
 #include "table_text.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <new>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -186,5 +191,124 @@ TEST(reading_road, price_file_records_read_as_the_reference_reads_them) {
     for (int i = 0; i < 4000; ++i) {
         std::string bytes = maker.Records();
         ASSERT_NO_FATAL_FAILURE(ExpectSameAsReference(bytes, 1 + maker.Pick(16)));
+    }
+}
+
+namespace {
+
+LoadOptions InParts(std::uint64_t partBytes, unsigned threads) {
+    LoadOptions options;
+    options.partsFrom = 0;
+    options.partBytes = partBytes;
+    options.threads = threads;
+    options.progressBudget = UINT64_MAX;
+    return options;
+}
+
+// Reads the bytes at an offset, as the file seam does.
+ReadAtFn ReaderOf(std::string_view bytes) {
+    return [bytes](std::uint64_t offset, char* buffer, std::size_t n) {
+        FileRead read;
+        if (offset < bytes.size()) {
+            read.bytes = std::min<std::size_t>(n, bytes.size() - offset);
+            std::memcpy(buffer, bytes.data() + offset, read.bytes);
+        }
+        return read;
+    };
+}
+
+std::string ManyRecords(int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += "P" + std::to_string(i) + ",\"Part, " + std::to_string(i) + "\",12,3\r\n";
+    return bytes;
+}
+
+} // namespace
+
+// The row limit holds for the whole file, whichever part passes it.
+TEST(reading_in_parts, the_row_limit_is_kept_as_in_one_pass) {
+    FileMaker maker(5);
+    for (int i = 0; i < 200; ++i) {
+        const std::string bytes = maker.Records();
+        PriceTable all;
+        const std::uint64_t lines = LoadPriceBytes(bytes, all, nullptr).lines;
+        for (std::uint64_t maxRows : {std::uint64_t{0}, lines - (lines > 0), lines, lines + 1}) {
+            PriceTable whole;
+            const LoadResult one = LoadPriceBytes(bytes, whole, nullptr, maxRows);
+            LoadOptions options = InParts(1 + maker.Pick(9), 1 + maker.Pick(3));
+            options.maxRows = maxRows;
+            PriceTable parted;
+            const LoadResult r = LoadPriceBytes(bytes, parted, nullptr, options);
+            ASSERT_EQ(r.ok, one.ok) << maxRows << " rows of [" << bytes << "]";
+            ASSERT_EQ(r.reason, one.reason);
+            if (r.ok) {
+                ASSERT_EQ(pricelookup::testing::Rows(parted), pricelookup::testing::Rows(whole));
+            }
+        }
+    }
+}
+
+// The other threads never call the progress function: it paints the bar, and
+// the bar belongs to the thread that started the load. A progress budget
+// smaller than the file keeps the load to one pass, line by line.
+TEST(reading_in_parts, progress_is_told_on_the_calling_thread_alone) {
+    const std::string bytes = ManyRecords(20'000);
+    const std::thread::id caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    std::uint64_t sum = 0;
+    std::size_t calls = 0;
+    const auto progress = [&](std::uint64_t n) {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        sum += n;
+        ++calls;
+    };
+    PriceTable parted;
+    ASSERT_TRUE(LoadPriceBytes(bytes, parted, progress, InParts(4096, 3)).ok);
+    EXPECT_FALSE(elsewhere);
+    EXPECT_EQ(sum, bytes.size() - 2 * 20'000);
+    EXPECT_LT(calls, 20'000u);
+
+    LoadOptions tight = InParts(4096, 3);
+    tight.progressBudget = bytes.size() - 1;
+    PriceTable whole;
+    sum = calls = 0;
+    ASSERT_TRUE(LoadPriceBytes(bytes, whole, progress, tight).ok);
+    EXPECT_EQ(calls, 20'000u);
+    EXPECT_EQ(pricelookup::testing::Rows(whole), pricelookup::testing::Rows(parted));
+}
+
+// A part that runs out of memory, or cannot be read, on any thread: the load
+// ends with every thread stopped, and the caller gets the exception or the
+// reason, never a half-joined table.
+TEST(reading_in_parts, a_failing_part_stops_the_load_on_every_thread) {
+    const std::string bytes = ManyRecords(20'000);
+    const ReadAtFn plain = ReaderOf(bytes);
+    for (std::uint64_t at : {std::uint64_t{0}, bytes.size() / 2, bytes.size() - 100}) {
+        std::atomic<int> reads{0};
+        const ReadAtFn starved = [&](std::uint64_t offset, char* buffer, std::size_t n) {
+            ++reads;
+            if (offset <= at && at < offset + n)
+                throw std::bad_alloc();
+            return plain(offset, buffer, n);
+        };
+        PriceTable table;
+        EXPECT_THROW(LoadInParts(bytes.size(), starved, table, nullptr, InParts(8192, 3)),
+                     std::bad_alloc)
+            << at;
+        EXPECT_TRUE(table.empty());
+
+        const ReadAtFn broken = [&](std::uint64_t offset, char* buffer, std::size_t n) {
+            if (offset <= at && at < offset + n)
+                return FileRead{0, "Input/output error"};
+            return plain(offset, buffer, n);
+        };
+        std::uint64_t told = 0;
+        const LoadResult r = LoadInParts(
+            bytes.size(), broken, table, [&](std::uint64_t n) { told += n; }, InParts(8192, 3));
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.reason, "Input/output error");
+        EXPECT_TRUE(table.empty());
+        EXPECT_FALSE(r.finder);
     }
 }

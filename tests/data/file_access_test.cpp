@@ -238,3 +238,40 @@ TEST_F(price_file_on_disk, a_removed_current_directory_has_no_name) {
     EXPECT_FALSE(Load().result.ok);
 }
 #endif
+
+// The load in parts reads through the same seam, on several threads at once;
+// lines written after the file was opened come last, told one by one.
+TEST_F(price_file_on_disk, a_file_read_in_parts_loads_as_in_one_pass) {
+    std::string bytes;
+    for (int i = 0; bytes.size() < 300'000; ++i)
+        bytes += "P" + std::to_string(i) + ",\"Part, " + std::to_string(i) + "\",12" +
+                 std::to_string(i) + ",3\r\n";
+    Write(bytes);
+    LoadOptions options;
+    options.partsFrom = 0;
+    options.partBytes = 10'007; // cuts inside lines, quotes and CR LF pairs alike
+    options.threads = 3;
+    options.progressBudget = bytes.size();
+    PriceTable table;
+    std::uint64_t told = 0;
+    const LoadResult result = LoadPriceFile(
+        table, [&](std::uint64_t n) { told += n; }, options);
+    ASSERT_TRUE(result.ok) << result.reason;
+    EXPECT_EQ(Rows(table), RowsOf(bytes));
+    EXPECT_EQ(told, bytes.size() - 2 * result.lines);
+
+    const ReadOnlyFile file(kPriceFileName);
+    ASSERT_TRUE(file.IsOpen());
+    std::ofstream(kPriceFileName.data(), std::ios::binary | std::ios::app) << "Q1,x,1,2\r\nQ2";
+    PriceTable grown;
+    std::vector<std::uint64_t> lengths;
+    const LoadResult more = LoadPriceFile(
+        file, grown, [&](std::uint64_t n) { lengths.push_back(n); }, options);
+    ASSERT_TRUE(more.ok) << more.reason;
+    EXPECT_EQ(Rows(grown), RowsOf(bytes + "Q1,x,1,2\r\nQ2"));
+    // Sums for the lines within the size, then the two written since.
+    ASSERT_GE(lengths.size(), 3u);
+    EXPECT_LT(lengths.size(), more.lines / 2);
+    EXPECT_EQ(std::vector<std::uint64_t>(lengths.end() - 2, lengths.end()),
+              (std::vector<std::uint64_t>{8, 2}));
+}

@@ -111,6 +111,40 @@ void CheckFinder(const PriceTable& table, TextEncoding encoding, std::string_vie
         check(bytes.substr(at, 1 + at % 5));
 }
 
+// The same bytes read in parts on up to three threads, cut every so many
+// bytes (the count taken from the input), so that cuts fall in CR LF pairs,
+// quoted fields and UTF-8 sequences: the same rows, encoding, progress and finds.
+void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const LoadResult& one,
+                      const Bar& oneBar) {
+    LoadOptions options;
+    options.partsFrom = 0;
+    // Most inputs in a few parts, which the cuts of any size cover across runs.
+    const std::size_t most = 13 + bytes.size() / 4;
+    options.partBytes = bytes.empty() ? 1 : 1 + (static_cast<unsigned char>(bytes[0]) * 97) % most;
+    options.threads = 1 + static_cast<unsigned>(bytes.size() % 3);
+    options.progressBudget = bytes.size();
+    options.fold = BasicCaseFold;
+    PriceTable parted;
+    Bar bar(bytes.size());
+    LoadResult r = LoadPriceBytes(
+        bytes, parted, [&](std::uint64_t n) { bar.Step(n); }, options);
+    Check(r.ok && r.lines == one.lines && r.encoding == one.encoding);
+    Check(bar.value == oneBar.value);
+    Check(testing::Rows(parted) == testing::Rows(whole));
+    Check(r.finder != nullptr);
+    const PartCodeFinder finder(whole, one.encoding, BasicCaseFold);
+    for (std::size_t row : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
+        if (row >= whole.size())
+            continue;
+        const std::string_view code = whole.Text(row, PartCode);
+        for (std::size_t n = 0; n <= code.size() && n <= 8; ++n)
+            Check(r.finder->Find(code.substr(0, n)) == finder.Find(code.substr(0, n)));
+    }
+    for (std::size_t at = 0; at < bytes.size() && at < 64; at += 7)
+        Check(r.finder->Find(bytes.substr(at, 1 + at % 5)) ==
+              finder.Find(bytes.substr(at, 1 + at % 5)));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -147,5 +181,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Check(fed.Text(r, column) == whole.Text(r, column));
 
     CheckFinder(whole, result.encoding, bytes);
+    CheckReadInParts(bytes, whole, result, wholeBar);
     return 0;
 }
