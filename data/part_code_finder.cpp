@@ -3,6 +3,7 @@
 #include "parallel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace pricelookup {
@@ -37,9 +38,36 @@ std::uint32_t NextMask(std::size_t have) {
     return have >= 6 ? UINT32_MAX : have <= 2 ? 0 : (std::uint32_t{1} << (8 * (have - 2))) - 1;
 }
 
+// The head of a code whose first six bytes are ASCII, from one load of eight
+// bytes, folded all at once; false when a byte above 127 is among them. The
+// eight bytes must be readable, as they are for codes in the table, where
+// each code has at least the lengths and prices of its row after it.
+[[gnu::always_inline]] inline bool AsciiHeadOf(std::string_view code, Head& head) {
+    if constexpr (std::endian::native != std::endian::little)
+        return false;
+    std::uint64_t w;
+    std::memcpy(&w, code.data(), sizeof w);
+    const std::size_t n = std::min<std::size_t>(code.size(), 6);
+    w &= n == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * n);
+    constexpr std::uint64_t kHigh = 0x8080808080808080;
+    if (w & kHigh)
+        return false;
+    // Bit 7 of each byte: set from 'A' on, and from past 'Z' on; no carry
+    // crosses a byte below 128.
+    const std::uint64_t fromA = w + 0x3F3F3F3F3F3F3F3F;
+    const std::uint64_t pastZ = w + 0x2525252525252525;
+    w |= (fromA & ~pastZ & kHigh) >> 2;
+    head.first = n > 0 ? static_cast<int>(w & 0xFF) : -1;
+    head.group = n >= 2 ? static_cast<std::uint32_t>((w & 0xFF) << 8 | (w >> 8 & 0xFF)) : kNoKey;
+    head.next = static_cast<std::uint32_t>(w >> 16);
+    return true;
+}
+
 // `decoded` is set when the head took a byte above 127, whose character
 // depends on the encoding.
-Head HeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold, bool& decoded) {
+[[gnu::noinline]] Head DecodedHeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold,
+                                     bool& decoded) {
+    Head head;
     unsigned char bytes[12];
     std::size_t have = 0;
     while (have < 6 && !code.empty()) {
@@ -54,12 +82,21 @@ Head HeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold, bool&
         have += EncodeUtf8(c, reinterpret_cast<char*>(bytes + have));
         code.remove_prefix(used);
     }
-    Head head;
     head.first = have > 0 ? bytes[0] : -1;
     if (have >= 2)
         head.group = std::uint32_t{bytes[0]} << 8 | bytes[1];
     head.next = PackNext(bytes, have);
     return head;
+}
+
+// With `padded`, eight bytes from the code's start are readable, whatever its
+// length. Inlined: a head handed back through memory cost a stalled load.
+[[gnu::always_inline]] inline Head HeadOf(std::string_view code, TextEncoding encoding,
+                                          CaseFoldFn fold, bool& decoded, bool padded = false) {
+    Head head;
+    if (padded && AsciiHeadOf(code, head))
+        return head;
+    return DecodedHeadOf(code, encoding, fold, decoded);
 }
 
 } // namespace
@@ -70,7 +107,7 @@ PartCodeGroups::PartCodeGroups(TextEncoding assumed, CaseFoldFn fold)
 }
 
 void PartCodeGroups::Add(std::string_view code) {
-    const Head head = HeadOf(code, assumed_, fold_, decoded_);
+    const Head head = HeadOf(code, assumed_, fold_, decoded_, true);
     if (head.first >= 0 && firstByByte_[head.first] == kNoKey)
         firstByByte_[head.first] = static_cast<std::uint32_t>(rows_);
     if (counts_.empty()) {
@@ -136,37 +173,61 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) 
             if (runs[i].firstByByte_[b] != kNoKey)
                 firstByByte_[b] = static_cast<std::uint32_t>(firstRow[i] + runs[i].firstByByte_[b]);
 
-    // Rows per group, over all runs.
-    bucketStart_.resize(kGroups + 1);
-    std::fill(bucketStart_.data(), bucketStart_.data() + kGroups + 1, 0u);
-    for (PartCodeGroups& run : runs) {
-        if (!run.counts_.empty()) {
+    // The runs are taken together into segments of about a million rows, or
+    // one run each when they are larger; each segment groups its rows on its
+    // own, after the segments before it. A run's rows then go to the few
+    // megabytes of its segment rather than all over the finder, and a find
+    // looks at its group in each segment in turn.
+    std::vector<std::size_t> segmentOf(runs.size());
+    segments_ = 0;
+    for (std::size_t i = 0, rows = 0; i < runs.size(); ++i) {
+        if (i == 0 || rows >= kSegmentRows) {
+            ++segments_;
+            rows = 0;
+        }
+        segmentOf[i] = segments_ - 1;
+        rows += runs[i].rows_;
+    }
+    bucketStart_.resize(segments_ * (kGroups + 1));
+    std::fill(bucketStart_.data(), bucketStart_.data() + bucketStart_.size(), 0u);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        std::uint32_t* rowsOf = bucketStart_.data() + segmentOf[i] * (kGroups + 1) + 1;
+        if (!runs[i].counts_.empty()) {
             for (std::size_t g = 0; g < kGroups; ++g)
-                bucketStart_[g + 1] += run.counts_[g];
+                rowsOf[g] += runs[i].counts_[g];
         } else {
-            for (std::uint32_t group : run.listed_)
+            for (std::uint32_t group : runs[i].listed_)
                 if (group != kNoKey)
-                    ++bucketStart_[group + 1];
+                    ++rowsOf[group];
         }
     }
-    for (std::size_t g = 0; g < kGroups; ++g)
-        bucketStart_[g + 1] += bucketStart_[g];
-    rows_.resize(bucketStart_[kGroups]);
+    std::uint32_t placed = 0;
+    for (std::size_t s = 0; s < segments_; ++s) {
+        std::uint32_t* start = bucketStart_.data() + s * (kGroups + 1);
+        start[0] = placed;
+        for (std::size_t g = 0; g < kGroups; ++g)
+            start[g + 1] += start[g];
+        placed = start[kGroups];
+    }
+    rows_.resize(placed);
 
-    // Within a group the runs follow each other, so rows keep their order.
-    // A run's count of a group becomes where its rows of that group go; the
-    // rows of a short run go there at once.
+    // Within a group of a segment the runs follow each other, so rows keep
+    // their order. A run's count of a group becomes where its rows of that
+    // group go; the rows of a short run go there at once.
     PodBuffer<std::uint32_t> next;
-    next.append(bucketStart_.data(), kGroups);
+    next.resize(kGroups);
     auto place = [this](std::size_t first, std::size_t last, std::uint32_t* fill) {
         bool decoded = false;
         table_.ForEachPartCode(first, last, [&](std::size_t row, std::string_view code) {
-            const Head head = HeadOf(code, encoding_, fold_, decoded);
+            const Head head = HeadOf(code, encoding_, fold_, decoded, true);
             if (head.group != kNoKey)
                 rows_[fill[head.group]++] = {static_cast<std::uint32_t>(row), head.next};
         });
     };
     for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (i == 0 || segmentOf[i] != segmentOf[i - 1])
+            std::memcpy(next.data(), bucketStart_.data() + segmentOf[i] * (kGroups + 1),
+                        kGroups * sizeof(std::uint32_t));
         PartCodeGroups& run = runs[i];
         if (run.counts_.empty()) {
             place(firstRow[i], firstRow[i + 1], next.data());
@@ -215,11 +276,15 @@ std::optional<std::size_t> PartCodeFinder::Scan(std::string_view folded, std::si
     // which the group keeps beside each row: only the rest needs the table.
     const std::uint32_t mask = NextMask(folded.size());
     const std::uint32_t next = PackNext(bytes, folded.size());
-    const std::size_t end = bucketStart_[key + 1];
-    for (std::size_t i = std::max<std::size_t>(from, bucketStart_[key]); i < end; ++i) {
-        if ((rows_[i].next & mask) == next && CodeStartsWith(rows_[i].row, folded)) {
-            lastPosition_ = i;
-            return rows_[i].row;
+    // Positions grow from segment to segment, so `from` skips whole segments.
+    for (std::size_t s = 0; s < segments_; ++s) {
+        const std::uint32_t* start = bucketStart_.data() + s * (kGroups + 1);
+        const std::size_t end = start[key + 1];
+        for (std::size_t i = std::max<std::size_t>(from, start[key]); i < end; ++i) {
+            if ((rows_[i].next & mask) == next && CodeStartsWith(rows_[i].row, folded)) {
+                lastPosition_ = i;
+                return rows_[i].row;
+            }
         }
     }
     lastPosition_.reset();

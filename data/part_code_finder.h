@@ -22,7 +22,9 @@ public:
     // are counted again.
     PartCodeGroups(TextEncoding assumed, CaseFoldFn fold);
 
-    // The part code of the run's next row.
+    // The part code of the run's next row, as the table holds it: eight bytes
+    // are read from its start, past the end of a shorter code (the rest of its
+    // row follows it in the table).
     void Add(std::string_view code);
     std::size_t Rows() const { return rows_; }
 
@@ -47,7 +49,9 @@ private:
 // Built once after the load, on several threads where given: the rows are grouped by the first two
 // bytes of their folded code, in row order within each group, so a find looks only at the rows that
 // share its first two bytes, and mostly only at the next four bytes that the group keeps beside
-// each row. When the text grows by typing, the next find starts where the last one stopped.
+// each row. A large table is grouped in segments of consecutive rows, each after the one before,
+// which the build fills one at a time from cache. When the text grows by typing, the next find
+// starts where the last one stopped.
 class PartCodeFinder {
 public:
     PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
@@ -74,7 +78,10 @@ private:
     TextEncoding encoding_;
     CaseFoldFn fold_;
     std::uint32_t firstByByte_[256];
-    PodBuffer<std::uint32_t> bucketStart_; // 65537 entries
+    // Where each group starts in rows_, 65537 entries for each segment.
+    static constexpr std::size_t kSegmentRows = std::size_t{1} << 20;
+    std::size_t segments_ = 0;
+    PodBuffer<std::uint32_t> bucketStart_;
     // A row of a group, with the four folded bytes of its code after the
     // group's two (zero where the code is shorter).
     struct Entry {

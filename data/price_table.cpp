@@ -92,6 +92,8 @@ void PriceTable::EndRow() {
     char* out = arena.text.grow_by(most);
     char* p = out;
     p = WriteField(p, fields[0]);
+    lastPartCode_ = {arena.text.size() + static_cast<std::size_t>(p - out) - fields[0].size(),
+                     fields[0].size()};
     p = WriteField(p, fields[1]);
     p = WritePrice(p, price_[0], priceLength_[0]);
     p = WritePrice(p, price_[1], priceLength_[1]);
@@ -142,10 +144,7 @@ std::string_view PriceTable::Text(std::size_t row, int column) const {
 }
 
 std::string_view PriceTable::LastPartCode() const {
-    const Arena& arena = arenas_.back();
-    const char* p = arena.text.data() + arena.rowStart[arena.rowStart.size() - 1];
-    std::size_t n = ReadLength(p);
-    return {p, n};
+    return {arenas_.back().text.data() + lastPartCode_.first, lastPartCode_.second};
 }
 
 namespace {
@@ -215,6 +214,7 @@ void PriceTable::Append(PriceTable&& rest) {
         arenas_.push_back(std::move(arena));
     }
     rows_ += rest.rows_;
+    lastPartCode_ = rest.lastPartCode_;
     rest.arenas_.clear();
     rest.arenas_.emplace_back();
     rest.rows_ = 0;

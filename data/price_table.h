@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pricelookup {
@@ -49,7 +50,8 @@ public:
     // Text of a row (0-based) of a column (1 to 4); valid while the table lives.
     std::string_view Text(std::size_t row, int column) const;
 
-    // The part code of the last row, as Text(size() - 1, PartCode).
+    // The part code of the last row, as Text(size() - 1, PartCode), without
+    // walking to it.
     std::string_view LastPartCode() const;
 
     // Calls f(row, partCode) for the rows first to last - 1, in order.
@@ -86,6 +88,9 @@ private:
 
     std::vector<Arena> arenas_; // never empty: rows are added to the last
     std::size_t rows_ = 0;
+
+    // Where the last row's part code is in the last arena, and its length.
+    std::pair<std::size_t, std::size_t> lastPartCode_{0, 0};
 
     // The row being read, written to the arena whole by EndRow.
     int nextColumn_ = PartCode;
