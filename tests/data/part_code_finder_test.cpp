@@ -184,3 +184,31 @@ TEST(prefix_find, agrees_with_a_linear_scan) {
         }
     }
 }
+
+// A table large enough to be grouped in segments: rows of the same group in
+// each of them, a code found only in a later segment, and a text that grows
+// from a row of one segment to a row of the next.
+TEST(prefix_find, a_table_in_segments_finds_as_one_scan) {
+    std::vector<std::string> codes;
+    for (int i = 0; i < 2'300'000; ++i)
+        codes.push_back("AB" + std::to_string(i % 1'000'000) + (i % 7 == 0 ? "x" : "Y"));
+    codes[2'200'000] = "ABzz";
+    codes.back() = "Q\xC3\xA9";
+    const PriceTable table = TableOf(codes);
+    PartCodeFinder one(table, TextEncoding::Utf8, BasicCaseFold);
+    PartCodeFinder segmented(table, TextEncoding::Utf8, BasicCaseFold, 4);
+    const LinearFinder linear(table, TextEncoding::Utf8);
+    // Typed in this order, so that each text grows from or shrinks to the last.
+    const std::vector<std::string> typed = {
+        "a",         "ab",        "ab1", "ab12345", "ab123456", "ab999999", "ab999999y",
+        "ab999999x", "ab99999",   "ab7", "ab7x",    "ab7y",     "abz",      "abzz",
+        "abzzz",     "q\xC3\x89", "ab0", "ab0x",    "ab0y",     "ab14",     "ab14x"};
+    for (const std::string& text : typed) {
+        const Row row = linear.Find(text);
+        EXPECT_EQ(segmented.Find(text), row) << "text " << text;
+        EXPECT_EQ(one.Find(text), row) << "text " << text;
+    }
+    EXPECT_EQ(segmented.Find("abzz"), Row(2'200'000));
+    EXPECT_EQ(segmented.Find("ab7x"), Row(7));
+    EXPECT_EQ(segmented.Find("ab7y"), Row(1'000'007));
+}
