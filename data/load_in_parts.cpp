@@ -188,19 +188,35 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
     };
     const std::thread::id caller = std::this_thread::get_id();
     const std::function<void()> callerBetweenBlocks = [&] { tell(false); };
-    RunTasks(
-        parts.size(), threads,
-        [&](std::size_t i) {
-            const bool onCaller = std::this_thread::get_id() == caller;
-            try {
-                ReadPart(parts[i], i == 0, size, readAt, options.maxRows, rowsSoFar, stop,
-                         onCaller ? callerBetweenBlocks : std::function<void()>());
-            } catch (...) {
-                stop = true;
-                throw;
-            }
-        },
-        [&] { tell(false); }, kProgressPeriod);
+    try {
+        RunTasks(
+            parts.size(), threads,
+            [&](std::size_t i) {
+                const bool onCaller = std::this_thread::get_id() == caller;
+                try {
+                    ReadPart(parts[i], i == 0, size, readAt, options.maxRows, rowsSoFar, stop,
+                             onCaller ? callerBetweenBlocks : std::function<void()>());
+                } catch (...) {
+                    stop = true;
+                    throw;
+                }
+            },
+            [&] { tell(false); }, kProgressPeriod);
+    } catch (const std::bad_alloc&) {
+        // Every thread has stopped. What the parts hold, scaled up to the
+        // whole file by the share of it they read: the lines' lengths, and
+        // an ending of at least one byte for each.
+        double used = 0;
+        double read = 0;
+        for (const Part& part : parts) {
+            used += static_cast<double>(part.table.MemoryUsed());
+            read += static_cast<double>(part.lineBytes.load() + part.table.size());
+        }
+        LoadOutOfMemory outOfMemory;
+        outOfMemory.need =
+            read > 0 ? static_cast<std::uint64_t>(used * static_cast<double>(size) / read) : 0;
+        throw outOfMemory;
+    }
 
     LoadResult result;
     result.ok = true;

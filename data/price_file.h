@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -144,6 +145,13 @@ struct LoadOptions {
     std::uint64_t partBytes = 0;
     // When given, the part-code finder is built too, with this fold.
     CaseFoldFn fold = nullptr;
+};
+
+// Thrown by a load in parts that runs out of memory, once every thread of it
+// has stopped: about what the table of the whole file needs, scaled up from
+// what the parts read before; 0 when they read nothing.
+struct LoadOutOfMemory : std::bad_alloc {
+    std::uint64_t need = 0;
 };
 
 struct LoadResult {

@@ -220,7 +220,7 @@ void MainWindow::Form_Load() {
         // progress window shows, so that a file too large is refused at once.
         table_.ReserveForFile(status.size);
         LoadTable(path, status.size);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc& error) {
         // At least the room taken for the table; when the table outgrew it,
         // what it holds scaled up to the whole file by the share read (the
         // lines' lengths, and an ending of at least one byte for each).
@@ -232,6 +232,9 @@ void MainWindow::Form_Load() {
         if (read > 0)
             need = std::max(need, static_cast<std::uint64_t>(double(table_.MemoryUsed()) *
                                                              double(status.size) / double(read)));
+        // A load in parts fills tables of its own, gone by now: it tells.
+        if (const auto* parts = dynamic_cast<const LoadOutOfMemory*>(&error))
+            need = std::max(need, parts->need);
         // Give back all the load took, so that the message can be shown.
         finder_.reset();
         for (PriceColumnModel* model : models_)

@@ -297,6 +297,19 @@ TEST(reading_in_parts, a_failing_part_stops_the_load_on_every_thread) {
                      std::bad_alloc)
             << at;
         EXPECT_TRUE(table.empty());
+        // What the whole table needs, told from the parts read before: about
+        // what it takes when it loads.
+        if (at == bytes.size() / 2) {
+            PriceTable whole;
+            LoadPriceBytes(bytes, whole, nullptr);
+            try {
+                LoadInParts(bytes.size(), starved, table, nullptr, InParts(bytes.size() / 2, 1));
+                ADD_FAILURE() << "no exception";
+            } catch (const LoadOutOfMemory& error) {
+                EXPECT_GT(error.need, whole.MemoryUsed() * 9 / 10);
+                EXPECT_LT(error.need, whole.MemoryUsed() * 11 / 10);
+            }
+        }
 
         const ReadAtFn broken = [&](std::uint64_t offset, char* buffer, std::size_t n) {
             if (offset <= at && at < offset + n)
