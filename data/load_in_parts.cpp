@@ -119,10 +119,11 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
         }
         const bool more = reader.Feed(block.data(), got.bytes);
         offset += got.bytes;
-        if (!reserved && part.nominalEnd != UINT64_MAX && reader.Lines() > 0) {
+        if (!reserved && reader.Lines() > 0) {
             // Room for the rest of the part at the rate of its first block:
             // untouched room costs nothing, and the table gives back what is left.
-            const std::uint64_t expected = part.nominalEnd - start + 4096;
+            const std::uint64_t end = part.nominalEnd != UINT64_MAX ? part.nominalEnd : size;
+            const std::uint64_t expected = (end > offset ? end : offset) - start + 4096;
             const double scale =
                 static_cast<double>(expected) / static_cast<double>(offset - start);
             part.table.Reserve(static_cast<std::size_t>(part.table.size() * scale * 1.05) + 64,
