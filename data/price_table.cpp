@@ -143,10 +143,6 @@ std::string_view PriceTable::Text(std::size_t row, int column) const {
     return {p, n};
 }
 
-std::string_view PriceTable::LastPartCode() const {
-    return {arenas_.back().text.data() + lastPartCode_.first, lastPartCode_.second};
-}
-
 namespace {
 
 // Stored rows are shorter than their lines (no commas, no line ends), except

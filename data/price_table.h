@@ -52,7 +52,9 @@ public:
 
     // The part code of the last row, as Text(size() - 1, PartCode), without
     // walking to it.
-    std::string_view LastPartCode() const;
+    std::string_view LastPartCode() const {
+        return {arenas_.back().text.data() + lastPartCode_.first, lastPartCode_.second};
+    }
 
     // Calls f(row, partCode) for the rows first to last - 1, in order.
     template <typename F> void ForEachPartCode(std::size_t first, std::size_t last, F&& f) const;
