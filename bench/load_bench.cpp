@@ -2,7 +2,7 @@
 // several, and building the part-code finder over the loaded table. Files are generated on first
 // use and cached under $PRICELOOKUP_BENCH_DATA (default build/bench-data).
 #include "benchgen.h"
-#include "parallel.h"
+#include "file_access.h"
 #include "part_code_finder.h"
 #include "price_file.h"
 #include "price_table.h"
