@@ -18,10 +18,14 @@ namespace {
 // As the one-pass road reads: a block the splitter finds still in the cache.
 constexpr std::size_t kBlockSize = 1 << 17;
 // Parts per thread: the calling thread also paints the bar, so the others
-// take over its parts as they finish theirs.
-constexpr std::uint64_t kPartsPerThread = 4;
+// take over its parts as they finish theirs, and the last part to end keeps
+// the other threads waiting for less (four a thread left one idle for up to
+// 90 ms of a 10M-line load).
+constexpr std::uint64_t kPartsPerThread = 8;
 constexpr std::uint64_t kSmallestPart = 1 << 20;
-constexpr auto kProgressPeriod = std::chrono::milliseconds(10);
+// How often the bar hears of the lines read: 25 times a second. Every 10 ms,
+// painting it made the calling thread's parts a third slower than the others'.
+constexpr auto kProgressPeriod = std::chrono::milliseconds(40);
 
 struct Part {
     std::uint64_t nominalStart =
