@@ -124,7 +124,7 @@ void MainWindow::BuildControls() {
         views[i]->setObjectName(QLatin1String(lists[i].name));
         views[i]->setGeometry(lists[i].rect);
         views[i]->setModel(models_[i]);
-        views[i]->setColumnWidth(0, lists[i].columnWidth);
+        views[i]->SetColumnWidth(lists[i].columnWidth);
     }
     ListView1 = views[0];
     ListView2 = views[1];

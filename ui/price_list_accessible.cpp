@@ -49,7 +49,7 @@ public:
     QRect rect() const override {
         if (!view_)
             return {};
-        const QHeaderView* header = view_->horizontalHeader();
+        const QHeaderView* header = view_->HorizontalHeader();
         return GlobalRect(header, header->rect());
     }
     QAccessible::Role role() const override { return QAccessible::ColumnHeader; }
@@ -170,7 +170,7 @@ void* PriceListAccessible::interface_cast(QAccessible::InterfaceType type) {
 
 int PriceListAccessible::FirstRowChild() const {
     const PriceListView* view = View();
-    return view && !view->horizontalHeader()->isHidden() ? 1 : 0;
+    return view && !view->HorizontalHeader()->isHidden() ? 1 : 0;
 }
 
 int PriceListAccessible::childCount() const {
@@ -203,7 +203,7 @@ QAccessibleInterface* PriceListAccessible::childAt(int x, int y) const {
     if (!view)
         return nullptr;
     const QPoint global(x, y);
-    const QHeaderView* header = view->horizontalHeader();
+    const QHeaderView* header = view->HorizontalHeader();
     if (FirstRowChild() > 0 && header->rect().contains(header->mapFromGlobal(global)))
         return Header();
     const QPoint local = view->viewport()->mapFromGlobal(global);

@@ -1,69 +1,17 @@
 #include "price_list_view.h"
 
 #include "price_list_accessible.h"
+#include "row_delegate.h"
 
 #include <QApplication>
 #include <QHeaderView>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <limits>
-#include <utility>
 
 namespace pricelookup {
-
-namespace {
-
-// Draws a row as one line of text on the highlight when selected. The
-// general delegate lays every row out as a paragraph, which made painting
-// most of the cost of a key or a click.
-class RowDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        const QPalette::ColorGroup group =
-            option.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
-        const bool selected = option.state & QStyle::State_Selected;
-        if (selected)
-            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
-        const int margin = option.widget
-                               ? option.widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin,
-                                                                     nullptr, option.widget) +
-                                     1
-                               : 3;
-        const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
-        QString text = index.data(Qt::DisplayRole).toString();
-        if (option.fontMetrics.horizontalAdvance(text) > textRect.width())
-            text = option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width());
-        painter->setPen(
-            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
-        if (option.state & QStyle::State_HasFocus) {
-            QStyleOptionFocusRect focus;
-            focus.QStyleOption::operator=(option);
-            // Shown however the focus came, by mouse too: styles that wait for
-            // a key before they mark the focus left a clicked list unmarked.
-            focus.state |= QStyle::State_KeyboardFocusChange;
-            focus.backgroundColor =
-                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
-            const QWidget* widget = option.widget;
-            // A column wider than the list would take the mark's right side
-            // out of sight.
-            if (const auto* view = qobject_cast<const QAbstractScrollArea*>(widget))
-                focus.rect.setRight(std::min(focus.rect.right(), view->viewport()->width() - 1));
-            (widget ? widget->style() : QApplication::style())
-                ->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
-        }
-    }
-};
-
-} // namespace
 
 // Marks scrolling that the program does, which the list does not report.
 class PriceListView::ProgramScroll {
@@ -195,16 +143,14 @@ void PriceListView::SetRowArea(int top, int height) {
     updateGeometries();
 }
 
-void PriceListView::setColumnWidth(int column, int width) {
-    if (column == 0 && header_->count() > 0)
+void PriceListView::SetColumnWidth(int width) {
+    if (header_->count() > 0)
         header_->resizeSection(0, width);
-    else if (column == 0)
+    else
         header_->setDefaultSectionSize(width);
 }
 
-int PriceListView::columnWidth(int column) const {
-    if (column != 0)
-        return 0;
+int PriceListView::ColumnWidth() const {
     return header_->count() > 0 ? header_->sectionSize(0) : header_->defaultSectionSize();
 }
 
@@ -228,7 +174,7 @@ QRect PriceListView::visualRect(const QModelIndex& index) const {
     const qint64 y = (static_cast<qint64>(index.row()) - TopRow()) * rowHeight_;
     const qint64 limit = std::numeric_limits<int>::max() / 4;
     const int top = static_cast<int>(std::clamp(y, -limit, limit));
-    return QRect(-horizontalOffset(), top, columnWidth(0), rowHeight_);
+    return QRect(-horizontalOffset(), top, ColumnWidth(), rowHeight_);
 }
 
 void PriceListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
@@ -264,43 +210,6 @@ QModelIndex PriceListView::indexAt(const QPoint& point) const {
 
 void PriceListView::keyboardSearch(const QString&) {
     // The built-in type-ahead walks every row; the search box finds part codes.
-}
-
-QModelIndex PriceListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers) {
-    const int rows = RowCount();
-    if (rows == 0)
-        return {};
-    const int current = currentIndex().isValid() ? currentIndex().row() : -1;
-    int row = current;
-    switch (cursorAction) {
-    case MoveUp:
-    case MovePrevious:
-        row = current < 0 ? 0 : current - 1;
-        break;
-    case MoveDown:
-    case MoveNext:
-        row = current + 1;
-        break;
-    case MovePageUp:
-        row = current - PageRows();
-        break;
-    case MovePageDown:
-        row = current < 0 ? PageRows() - 1 : current + PageRows();
-        break;
-    case MoveHome:
-        row = 0;
-        break;
-    case MoveEnd:
-        row = rows - 1;
-        break;
-    case MoveLeft:
-    case MoveRight:
-        horizontalScrollBar()->triggerAction(cursorAction == MoveLeft
-                                                 ? QAbstractSlider::SliderSingleStepSub
-                                                 : QAbstractSlider::SliderSingleStepAdd);
-        return currentIndex();
-    }
-    return model()->index(std::clamp(row, 0, rows - 1), 0, rootIndex());
 }
 
 int PriceListView::horizontalOffset() const {
@@ -362,7 +271,7 @@ void PriceListView::updateGeometries() {
     verticalScrollBar()->setPageStep(page);
     verticalScrollBar()->setRange(0, std::max(0, rows - page));
 
-    const int width = columnWidth(0);
+    const int width = ColumnWidth();
     horizontalScrollBar()->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
     horizontalScrollBar()->setPageStep(std::max(1, viewport()->width()));
     horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
@@ -375,8 +284,10 @@ void PriceListView::scrollContentsBy(int dx, int dy) {
         header_->setOffset(horizontalOffset());
     if (dy != 0 && std::abs(dy) < PageRows())
         viewport()->scroll(dx, dy * rowHeight_);
-    else
-        viewport()->scroll(dx, 0), viewport()->update();
+    else {
+        viewport()->scroll(dx, 0);
+        viewport()->update();
+    }
 }
 
 void PriceListView::paintEvent(QPaintEvent* event) {
@@ -406,66 +317,6 @@ void PriceListView::paintEvent(QPaintEvent* event) {
             o.state |= QStyle::State_HasFocus;
         itemDelegateForIndex(index)->paint(&painter, o, index);
     }
-}
-
-void PriceListView::mousePressEvent(QMouseEvent* event) {
-    pressedRow_ =
-        event->button() == Qt::LeftButton ? indexAt(event->position().toPoint()).row() : -1;
-    QAbstractItemView::mousePressEvent(event);
-}
-
-void PriceListView::mouseReleaseEvent(QMouseEvent* event) {
-    const int pressed = std::exchange(pressedRow_, -1);
-    const int released = indexAt(event->position().toPoint()).row();
-    // Released on the row it went down on, this is a click: `clicked` follows.
-    QAbstractItemView::mouseReleaseEvent(event);
-    // A press that slipped off its row before the release has still selected a
-    // row; it counts as a click on that row, or the lists would part.
-    const int selected = SelectedRow();
-    if (event->button() == Qt::LeftButton && pressed >= 0 && released != pressed && selected >= 0)
-        emit ItemClick(selected);
-}
-
-void PriceListView::keyPressEvent(QKeyEvent* event) {
-    // The first arrow key in a list with no selected row takes the first row,
-    // which the focus alone made current without selecting it.
-    const bool arrow = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
-    if (arrow && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-        SelectedRow() < 0 && RowCount() > 0) {
-        SelectRow(0);
-        EnsureRowVisible(0);
-        event->accept();
-        emit ItemMovedByKeyboard(0);
-        return;
-    }
-    QAbstractItemView::keyPressEvent(event);
-    const QModelIndex current = currentIndex();
-    if (!current.isValid())
-        return;
-    switch (event->key()) {
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-    case Qt::Key_Home:
-    case Qt::Key_End:
-        scrollTo(current, QAbstractItemView::EnsureVisible);
-        emit ItemMovedByKeyboard(current.row());
-        break;
-    default:
-        break;
-    }
-}
-
-void PriceListView::focusInEvent(QFocusEvent* event) {
-    QAbstractItemView::focusInEvent(event);
-    update(); // the focus frame
-    emit GotFocus();
-}
-
-void PriceListView::focusOutEvent(QFocusEvent* event) {
-    QAbstractItemView::focusOutEvent(event);
-    update();
 }
 
 bool PriceListView::event(QEvent* event) {

@@ -232,11 +232,11 @@ void MainWindowTest::listsShowOneColumnHeadedPartNo() {
         QCOMPARE(list->model()->columnCount(), 1);
         QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(),
                  QStringLiteral("Part No"));
-        QCOMPARE(list->columnWidth(0) * 15, widths[n - 1]);
-        QHeaderView* header = list->horizontalHeader();
+        QCOMPARE(list->ColumnWidth() * 15, widths[n - 1]);
+        QHeaderView* header = list->HorizontalHeader();
         QVERIFY(!header->isHidden());
         QCOMPARE(header->model(), list->model());
-        QCOMPARE(header->sectionSize(0), list->columnWidth(0));
+        QCOMPARE(header->sectionSize(0), list->ColumnWidth());
     }
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace pricelookup {
+
+// Draws a row as one line of text on the highlight when selected. The
+// general delegate lays every row out as a paragraph, which made painting
+// most of the cost of a key or a click.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+};
+
+} // namespace pricelookup
