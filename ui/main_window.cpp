@@ -10,15 +10,12 @@
 #include "wait_window.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QFile>
 #include <QFontMetrics>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 
 #include <algorithm>
@@ -225,9 +222,10 @@ void MainWindow::Form_Load() {
         // what it holds scaled up to the whole file by the share read (the
         // lines' lengths, and an ending of at least one byte for each).
         std::uint64_t need = PriceTable::ReservationForFile(status.size);
+        const ProgressCount& progress = Progress();
         const std::uint64_t read =
-            progress_.Value() > ProgressCount::kHeadStart
-                ? progress_.Value() - ProgressCount::kHeadStart + table_.size()
+            progress.Value() > ProgressCount::kHeadStart
+                ? progress.Value() - ProgressCount::kHeadStart + table_.size()
                 : 0;
         if (read > 0)
             need = std::max(need, static_cast<std::uint64_t>(double(table_.MemoryUsed()) *
@@ -249,36 +247,17 @@ void MainWindow::Form_Load() {
 
 void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
     frmWait_ = std::make_unique<WaitWindow>();
-    frmWait_->ShowAndPaint();
-    QProgressBar* bar = frmWait_->Bar();
-    bar->setValue(static_cast<int>(ProgressCount::kHeadStart));
-    progress_.Start(fileSize);
-    bar->setMaximum(progress_.BarMax());
-
-    // Hand the bar a value only when its filled width would change.
-    const int barWidth = std::max(1, bar->width());
-    const std::uint64_t repaintEvery =
-        std::max<std::uint64_t>(1, static_cast<std::uint64_t>(progress_.BarMax()) / barWidth);
-    std::uint64_t nextRepaint = static_cast<std::uint64_t>(bar->value()) + repaintEvery;
+    frmWait_->Start(fileSize);
     // A large file is read on every core, the finder built as it loads. The
     // other threads touch neither the bar nor the table: this one is told
     // their lines' lengths in sums, which the count takes as it would each of
     // the lines, as no line of a file within the budget can be refused.
     LoadOptions options;
-    options.progressBudget = progress_.Max() - progress_.Value();
+    options.progressBudget = frmWait_->Progress().Max() - frmWait_->Progress().Value();
     options.fold = &ToolkitCaseFold;
     LoadResult result = LoadPriceFile(
-        table_,
-        [&](std::uint64_t lineLength) {
-            progress_.Step(lineLength);
-            if (static_cast<std::uint64_t>(progress_.BarValue()) >= nextRepaint) {
-                frmWait_->SetBarValue(progress_.BarValue());
-                nextRepaint = static_cast<std::uint64_t>(progress_.BarValue()) + repaintEvery;
-            }
-        },
-        options);
-    bar->setValue(progress_.BarValue());
-    frmWait_->hide();
+        table_, [this](std::uint64_t lineLength) { frmWait_->Step(lineLength); }, options);
+    frmWait_->Finish();
     if (!result.ok) {
         ReportStartupError(texts::CannotRead(path, SystemText(result.reason)));
         return;
@@ -295,6 +274,11 @@ void MainWindow::ReportStartupError(const QString& message) {
     std::fflush(stderr);
     QMessageBox box(QMessageBox::Critical, texts::StartupErrorTitle(), message, QMessageBox::Ok);
     box.exec();
+}
+
+const ProgressCount& MainWindow::Progress() const {
+    static const ProgressCount kNotStarted;
+    return frmWait_ ? frmWait_->Progress() : kNotStarted;
 }
 
 void MainWindow::ShowCentred() {
@@ -403,8 +387,6 @@ void MainWindow::Text1_Change() {
 }
 
 void MainWindow::Command1_Click() {
-    if (frmWait_)
-        frmWait_->hide();
     hide();
     QCoreApplication::exit(0);
 }
@@ -441,11 +423,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-    // Closing is never refused; the hidden progress window goes with the program.
-    event->accept();
 }
 
 } // namespace pricelookup

@@ -39,7 +39,8 @@ public:
     void ShowCentred();
 
     const PriceTable& Table() const { return table_; }
-    const ProgressCount& Progress() const { return progress_; }
+    // The start-up load's count, as the progress bar shows it.
+    const ProgressCount& Progress() const;
     // The row of ListView1 last found from the search box (0-based), or nothing.
     std::optional<int> FoundItem() const { return foundItem_; }
 
@@ -57,7 +58,6 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();
@@ -78,7 +78,6 @@ private:
 
     PriceTable table_;
     std::unique_ptr<PartCodeFinder> finder_;
-    ProgressCount progress_;
     std::unique_ptr<WaitWindow> frmWait_;
     std::optional<int> foundItem_;
     bool loaded_ = false;

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include <algorithm>
+
 namespace pricelookup {
 
 WaitWindow::WaitWindow()
@@ -32,24 +34,36 @@ WaitWindow::WaitWindow()
     bar_->setAccessibleName(texts::WaitLabel());
 }
 
-void WaitWindow::ShowAndPaint() {
+void WaitWindow::Start(std::uint64_t fileSize) {
     // The load holds the event loop, so the window system gets this one chance
     // to map and paint the window before the first line is read.
     ShowCentredWithFrame(this);
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    bar_->setValue(static_cast<int>(ProgressCount::kHeadStart));
+    progress_.Start(fileSize);
+    bar_->setMaximum(progress_.BarMax());
+    const int barWidth = std::max(1, bar_->width());
+    repaintEvery_ =
+        std::max<std::uint64_t>(1, static_cast<std::uint64_t>(progress_.BarMax()) / barWidth);
+    nextRepaint_ = static_cast<std::uint64_t>(bar_->value()) + repaintEvery_;
 }
 
-void WaitWindow::SetBarValue(int value) {
+void WaitWindow::Repaint() {
+    const int value = progress_.BarValue();
     const int before = bar_->value();
     bar_->setValue(value);
-    if (value != before)
-        Flush();
+    if (value != before) {
+        bar_->repaint();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    nextRepaint_ = static_cast<std::uint64_t>(value) + repaintEvery_;
 }
 
-void WaitWindow::Flush() {
-    bar_->repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+void WaitWindow::Finish() {
+    bar_->setValue(progress_.BarValue());
+    hide();
 }
 
 void WaitWindow::closeEvent(QCloseEvent* event) {

@@ -53,7 +53,7 @@ void DesktopTest::windowsStandCentredWithTheirFrames() {
     QTRY_VERIFY2_WITH_TIMEOUT(Centred(window), qPrintable(OffCentre(window)), 2000);
 
     WaitWindow wait;
-    wait.ShowAndPaint();
+    wait.Start(1000);
     QTRY_VERIFY2(Framed(wait), "the window manager gave the progress window no frame");
     QTRY_VERIFY2_WITH_TIMEOUT(Centred(wait), qPrintable(OffCentre(wait)), 2000);
 }
