@@ -1,6 +1,5 @@
 #include "main_window.h"
 
-#include "layout.h"
 #include "placement.h"
 #include "price_column_model.h"
 #include "price_file.h"
@@ -11,9 +10,7 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFontMetrics>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -26,48 +23,6 @@
 namespace pricelookup {
 
 namespace {
-
-const QColor kHighlight(192, 255, 255);
-const QColor kHeader(224, 224, 224);
-
-void SetBackground(QLabel* label, const QColor& colour) {
-    QPalette p = label->palette();
-    p.setColor(QPalette::Window, colour);
-    label->setPalette(p);
-}
-
-// The face standing in for Times New Roman may run wider than the labels were
-// drawn for: narrow it, as little as needed, until the caption keeps a pixel
-// clear of the border on either side.
-void FitCaption(QLabel* label) {
-    QFont font = label->font();
-    const int room = label->contentsRect().width() - 2;
-    for (int stretch = 99; stretch >= 75; --stretch) {
-        if (QFontMetrics(font).horizontalAdvance(label->text()) <= room)
-            break;
-        font.setStretch(stretch);
-    }
-    label->setFont(font);
-}
-
-QLabel* HeaderLabel(QWidget* parent, const char* name, const QString& text, QRect rect,
-                    const QColor& colour) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(rect);
-    QFont font(QStringLiteral("Times New Roman"));
-    font.setStyleHint(QFont::Serif);
-    font.setPointSizeF(9.75);
-    font.setBold(true);
-    label->setFont(font);
-    label->setAlignment(Qt::AlignCenter);
-    label->setFrameStyle(QFrame::Box | QFrame::Plain);
-    label->setLineWidth(1);
-    label->setAutoFillBackground(true);
-    SetBackground(label, colour);
-    FitCaption(label);
-    return label;
-}
 
 // Text from the file seam: UTF-8 on Windows, the system's own bytes elsewhere.
 QString SystemText(const std::string& text) {
@@ -90,114 +45,6 @@ MainWindow::MainWindow() {
 }
 
 MainWindow::~MainWindow() = default;
-
-void MainWindow::BuildControls() {
-    setWindowTitle(texts::MainTitle());
-    resize(Twips(9480), Twips(6795));
-
-    Label1 = HeaderLabel(this, "Label1", texts::PartCodeHeader(), TwipsRect(150, 105, 1605, 315),
-                         kHighlight);
-    Label3 = HeaderLabel(this, "Label3", texts::DescriptionHeader(),
-                         TwipsRect(1815, 105, 4830, 315), kHeader);
-    Label4 = HeaderLabel(this, "Label4", texts::CostPriceHeader(), TwipsRect(6705, 90, 1215, 315),
-                         kHeader);
-    Label5 = HeaderLabel(this, "Label5", texts::RetailPriceHeader(), TwipsRect(7965, 90, 1440, 315),
-                         kHeader);
-
-    const struct {
-        const char* name;
-        QRect rect;
-        int columnWidth;
-    } lists[kColumnCount] = {
-        {"ListView1", TwipsRect(150, 450, 1620, 5700), Twips(1440)},
-        {"ListView2", TwipsRect(1785, 450, 4890, 5700), Twips(3300)},
-        {"ListView3", TwipsRect(6690, 435, 1245, 5700), Twips(1440)},
-        {"ListView4", TwipsRect(7950, 420, 1485, 5715), Twips(1440)},
-    };
-    PriceListView* views[kColumnCount];
-    for (int i = 0; i < kColumnCount; ++i) {
-        models_[i] = new PriceColumnModel(PartCode + i, this);
-        views[i] = new PriceListView(this);
-        views[i]->setObjectName(QLatin1String(lists[i].name));
-        views[i]->setGeometry(lists[i].rect);
-        views[i]->setModel(models_[i]);
-        views[i]->SetColumnWidth(lists[i].columnWidth);
-    }
-    ListView1 = views[0];
-    ListView2 = views[1];
-    ListView3 = views[2];
-    ListView4 = views[3];
-    AlignRowAreas();
-
-    Label7 = new QLabel(texts::SearchFor(), this);
-    Label7->setObjectName(QStringLiteral("Label7"));
-    Label7->setGeometry(TwipsRect(150, 6300, 900, 255));
-    Label7->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // The label was drawn for a narrower default font than many desktops have:
-    // rather than cut its caption, step the font down until the caption fits
-    // with a pixel to spare.
-    QFont captionFont = Label7->font();
-    while (QFontMetrics(captionFont).horizontalAdvance(Label7->text()) > Label7->width() - 1 &&
-           captionFont.pointSizeF() > 6)
-        captionFont.setPointSizeF(captionFont.pointSizeF() - 0.5);
-    Label7->setFont(captionFont);
-
-    Text1 = new QLineEdit(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(TwipsRect(1080, 6300, 3795, 300));
-    Text1->setMaxLength(std::numeric_limits<int>::max()); // no limit of its own
-    Text1->installEventFilter(this);
-
-    Command2 = new QPushButton(texts::SearchButton(), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(TwipsRect(4965, 6300, 1200, 315));
-    Command1 = new QPushButton(texts::ExitButton(), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(TwipsRect(8235, 6300, 1200, 315));
-    // Enter and Esc press no button on their own; Enter presses the focused
-    // one, like Space (eventFilter).
-    for (QPushButton* button : {Command1, Command2}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        button->installEventFilter(this);
-    }
-
-    for (QLabel* label : {Label1, Label3, Label4, Label5, Label7})
-        label->setFocusPolicy(Qt::NoFocus);
-    // Each label names the control it stands over or beside, for screen readers too.
-    Label1->setBuddy(ListView1);
-    Label3->setBuddy(ListView2);
-    Label4->setBuddy(ListView3);
-    Label5->setBuddy(ListView4);
-    Label7->setBuddy(Text1);
-    setTabOrder(ListView1, ListView2);
-    setTabOrder(ListView2, ListView3);
-    setTabOrder(ListView3, ListView4);
-    setTabOrder(ListView4, Command1);
-    setTabOrder(Command1, Text1);
-    setTabOrder(Text1, Command2);
-
-    connect(ListView1, &PriceListView::GotFocus, this, &MainWindow::ListView1_GotFocus);
-    connect(ListView2, &PriceListView::GotFocus, this, &MainWindow::ListView2_GotFocus);
-    const std::pair<PriceListView*, void (MainWindow::*)(int)> clicks[] = {
-        {ListView1, &MainWindow::ListView1_ItemClick},
-        {ListView2, &MainWindow::ListView2_ItemClick},
-        {ListView3, &MainWindow::ListView3_ItemClick},
-        {ListView4, &MainWindow::ListView4_ItemClick},
-    };
-    for (const auto& [view, handler] : clicks) {
-        connect(view, &PriceListView::ItemClick, this, handler);
-        // Moving the selection with the keyboard counts as a click.
-        connect(view, &PriceListView::ItemMovedByKeyboard, this, handler);
-        connect(view, &PriceListView::ScrolledByUser, this,
-                [this, view](int top) { ShareScroll(view, top); });
-    }
-    connect(Text1, &QLineEdit::textChanged, this, &MainWindow::Text1_Change);
-    connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &MainWindow::Command2_Click);
-
-    ListView1->setFocus();
-}
 
 void MainWindow::Form_Load() {
     // The file is opened in the current directory itself; its path is only
@@ -285,16 +132,6 @@ void MainWindow::ShowCentred() {
     ShowCentredWithFrame(this);
     activateWindow();
     ListView1->setFocus();
-}
-
-void MainWindow::ListView1_GotFocus() {
-    SetBackground(Label1, kHighlight);
-    SetBackground(Label3, kHeader);
-}
-
-void MainWindow::ListView2_GotFocus() {
-    SetBackground(Label3, kHighlight);
-    SetBackground(Label1, kHeader);
 }
 
 void MainWindow::AlignRowAreas() {

@@ -61,6 +61,8 @@ protected:
 
 private:
     void BuildControls();
+    // The tab order, and the controls' events to their handlers.
+    void ConnectControls();
     void Form_Load();
     // Reads the price file into the table behind the progress window.
     void LoadTable(const QString& path, std::uint64_t fileSize);
