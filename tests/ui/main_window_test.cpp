@@ -1,5 +1,6 @@
 // The main window as the user meets it: layout, fonts and colours, focus,
-// keys that must press nothing, the list model, and the ways the program ends.
+// keys that must press nothing, the list model, and the ways the event loop
+// ends.
 
 #include "price_column_model.h"
 #include "price_file.h"
@@ -11,15 +12,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
-
-#include <fcntl.h>
-#include <linux/input.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <map>
 
@@ -86,37 +81,6 @@ QStringList Geometries(const MainWindow& window) {
     return rects;
 }
 
-// Feeds key presses to a program in another process through the toolkit's
-// evdev keyboard input, read from a named pipe. The input only accepts paths
-// under /dev/, hence /dev/shm.
-class KeyFeed {
-public:
-    KeyFeed() : path_(QStringLiteral("/dev/shm/pricelookup-keys-%1").arg(::getpid())) {
-        ::unlink(path_.toLocal8Bit().constData());
-        if (::mkfifo(path_.toLocal8Bit().constData(), 0600) == 0)
-            fd_ = ::open(path_.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
-    }
-    ~KeyFeed() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        ::unlink(path_.toLocal8Bit().constData());
-    }
-    bool Ok() const { return fd_ >= 0; }
-    QString PluginArgument() const { return QStringLiteral("evdevkeyboard:") + path_; }
-    void Press(unsigned short code) {
-        const input_event events[] = {{{}, EV_KEY, code, 1},
-                                      {{}, EV_SYN, SYN_REPORT, 0},
-                                      {{}, EV_KEY, code, 0},
-                                      {{}, EV_SYN, SYN_REPORT, 0}};
-        if (::write(fd_, events, sizeof events) < 0)
-            QWARN("could not feed a key");
-    }
-
-private:
-    QString path_;
-    int fd_ = -1;
-};
-
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -138,7 +102,6 @@ private slots:
     void columnModelPassesTheModelTester();
     void exitEndsTheEventLoopAtOnce();
     void closingTheWindowEndsTheEventLoop();
-    void programExitsWithStatusOneWithoutAPriceFile();
 };
 
 void MainWindowTest::controlsStandAtTheirDesignRectangles() {
@@ -577,36 +540,6 @@ void MainWindowTest::closingTheWindowEndsTheEventLoop() {
     QCOMPARE(ExecWithWatchdog(), 0);
     QVERIFY(!window.isVisible());
     QCOMPARE(boxes.Closed(), 0);
-}
-
-void MainWindowTest::programExitsWithStatusOneWithoutAPriceFile() {
-    QTemporaryDir dir;
-    KeyFeed keys;
-    if (!keys.Ok())
-        QSKIP("no named pipe under /dev/shm to feed keys through");
-
-    QProcess program;
-    program.setWorkingDirectory(dir.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), keys.PluginArgument());
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(PRICELOOKUP_BINARY), {});
-    QVERIFY(program.waitForStarted());
-    // The error box waits for the user: press Enter until it is gone.
-    for (int i = 0; i < 200 && !program.waitForFinished(100); ++i)
-        keys.Press(KEY_ENTER);
-    if (program.state() != QProcess::NotRunning) {
-        program.kill();
-        program.waitForFinished();
-        QFAIL("the program did not end when its error box was closed");
-    }
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 1);
-    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
-    const QString path = QDir(QFileInfo(dir.path()).canonicalFilePath()).filePath("sorted.dat");
-    QVERIFY2(errors.contains(path + QStringLiteral(": No such file or directory")),
-             qPrintable(errors));
 }
 
 QTEST_MAIN(MainWindowTest)

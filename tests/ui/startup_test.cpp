@@ -1,5 +1,5 @@
-// The start-up load: the progress window and its bar, the table it leaves,
-// and the ways a price file can fail to open.
+// The start-up load: the progress window and its bar, and the table it
+// leaves. (A price file that cannot be opened: file_faults_test.)
 
 #include "progress.h"
 #include "ui_test_support.h"
@@ -7,18 +7,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
-#include <QTemporaryFile>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
 #include <climits>
-#include <cstdio>
-#include <thread>
 
 using namespace pricelookup;
 using namespace pricelookup::testing;
@@ -58,35 +49,6 @@ protected:
     }
 };
 
-// What the process writes to its standard error meanwhile.
-class StderrCapture {
-public:
-    StderrCapture() {
-        file_.open();
-        std::fflush(stderr);
-        saved_ = ::dup(2);
-        ::dup2(file_.handle(), 2);
-    }
-    ~StderrCapture() { Restore(); }
-    QString Text() {
-        Restore();
-        file_.seek(0);
-        return QString::fromLocal8Bit(file_.readAll());
-    }
-
-private:
-    void Restore() {
-        if (saved_ < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(saved_, 2);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    QTemporaryFile file_;
-    int saved_ = -1;
-};
-
 QByteArray Lines(int count, int length, const QByteArray& ending) {
     QByteArray bytes;
     for (int i = 0; i < count; ++i)
@@ -115,8 +77,6 @@ private slots:
     void countScalesFilesPastIntForTheBar();
     void progressWindowIsShownAloneThenHidden();
     void tableHoldsEveryLineAsARow();
-    void unopenableFileIsReportedWithItsPath_data();
-    void unopenableFileIsReportedWithItsPath();
 };
 
 void StartupTest::barAdvancesByEachLineLength_data() {
@@ -291,66 +251,6 @@ void StartupTest::tableHoldsEveryLineAsARow() {
                                  }));
     QCOMPARE(SelectedRows(window), QList<int>({-1, -1, -1, -1}));
     QCOMPARE(window.FoundItem(), std::nullopt);
-}
-
-void StartupTest::unopenableFileIsReportedWithItsPath_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << "missing"
-                             << "No such file or directory";
-    QTest::newRow("directory") << "directory"
-                               << "Is a directory";
-    QTest::newRow("named pipe") << "pipe"
-                                << "Not a regular file";
-}
-
-void StartupTest::unopenableFileIsReportedWithItsPath() {
-    QFETCH(QString, kind);
-    QFETCH(QString, reason);
-    PriceDir dir;
-    const QByteArray file = QFile::encodeName(dir.FilePath());
-    if (kind == QLatin1String("directory"))
-        QVERIFY(QDir(dir.Path()).mkdir(QStringLiteral("sorted.dat")));
-    if (kind == QLatin1String("pipe"))
-        QCOMPARE(::mkfifo(file.constData(), 0600), 0);
-
-    // A pipe without a writer must not hold the load; should it, this opens
-    // the writing end after a while so that the test fails instead of hanging.
-    std::atomic<bool> done = false;
-    std::atomic<bool> rescued = false;
-    std::thread guard([&] {
-        for (int i = 0; i < 300 && !done; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (done || kind != QLatin1String("pipe"))
-            return;
-        const int fd = ::open(file.constData(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) {
-            rescued = true;
-            ::close(fd);
-        }
-    });
-
-    WaitWindowWatch watch;
-    MessageBoxCloser boxes;
-    StderrCapture errors;
-    {
-        MainWindow window;
-        done = true;
-        guard.join();
-        QVERIFY2(!rescued, "the load waited for a writer on the pipe");
-        QVERIFY(!window.Loaded());
-        QVERIFY(!window.isVisible());
-        QCOMPARE(window.Table().size(), 0u);
-    }
-    const QString path = QDir(QFileInfo(dir.Path()).canonicalFilePath()).filePath("sorted.dat");
-    QCOMPARE(boxes.Closed(), 1);
-    QCOMPARE(boxes.Icon(), QMessageBox::Critical);
-    QCOMPARE(boxes.Buttons(), QMessageBox::Ok);
-    QVERIFY2(boxes.Text().contains(path), qPrintable(boxes.Text()));
-    QVERIFY2(boxes.Text().contains(reason), qPrintable(boxes.Text()));
-    QVERIFY2(errors.Text().contains(boxes.Text() + QLatin1Char('\n')), qPrintable(errors.Text()));
-    QCOMPARE(watch.shown, 0);
-    QVERIFY(!FindWaitWindow() || !FindWaitWindow()->isVisible());
 }
 
 QTEST_MAIN(StartupTest)

@@ -39,6 +39,12 @@ private:
     QString previous_;
 };
 
+// The price file's path as the program names it: the program reads the
+// current directory, which the system gives with every link resolved.
+inline QString ShownPath(const PriceDir& dir) {
+    return QDir(dir.Path()).canonicalPath() + QStringLiteral("/sorted.dat");
+}
+
 // Closes the next modal message box as soon as it shows, and keeps its text.
 class MessageBoxCloser : public QObject {
 public:
