@@ -1,6 +1,8 @@
 // Loading large price files through LoadPriceFile, on one thread and on
-// several, and building the part-code finder over the loaded table. Files are generated on first
-// use and cached under $PRICELOOKUP_BENCH_DATA (default build/bench-data).
+// several, and building the part-code finder over the loaded table. Files are
+// generated on first use and cached under $PRICELOOKUP_BENCH_DATA (default
+// build/bench-data).
+#include "bench_support.h"
 #include "benchgen.h"
 #include "file_access.h"
 #include "part_code_finder.h"
@@ -27,11 +29,6 @@ namespace {
 
 using namespace pricelookup;
 
-std::string CacheRoot() {
-    const char* env = std::getenv("PRICELOOKUP_BENCH_DATA");
-    return env && *env ? env : "build/bench-data";
-}
-
 // What one fresh process needs to load a file: peak resident memory is only
 // meaningful in a process that has done nothing else, hence the fork.
 struct MemoryReport {
@@ -47,29 +44,6 @@ struct Prepared {
     benchgen::PreparedFile file;
     MemoryReport memory;
 };
-
-// A field of /proc/self/status in bytes, or 0.
-std::uint64_t StatusBytes(std::string_view field) {
-    char buf[8192];
-    int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    ::close(fd);
-    if (n <= 0)
-        return 0;
-    std::string_view text(buf, static_cast<std::size_t>(n));
-    for (std::size_t pos = 0; pos < text.size();) {
-        std::size_t eol = text.find('\n', pos);
-        std::string_view line = text.substr(pos, eol - pos);
-        if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':')
-            return std::strtoull(line.data() + field.size() + 1, nullptr, 10) * 1024;
-        if (eol == std::string_view::npos)
-            break;
-        pos = eol + 1;
-    }
-    return 0;
-}
 
 // The program reads sorted.dat in the current directory only.
 LoadResult LoadIn(const std::string& directory, PriceTable& table, LineProgress progress,
@@ -96,7 +70,7 @@ MemoryReport MeasureInChild(const std::string& directory) {
     if (pid == 0) {
         ::close(fds[0]);
         MemoryReport child;
-        child.startRss = StatusBytes("VmRSS");
+        child.startRss = benchgen::StatusBytes("VmRSS");
         PriceTable table;
         std::uint64_t sum = 0;
         LoadOptions options;
@@ -104,12 +78,12 @@ MemoryReport MeasureInChild(const std::string& directory) {
         LoadResult loaded = LoadIn(
             directory, table, [&sum](std::uint64_t n) { sum += n; }, options);
         benchmark::DoNotOptimize(sum);
-        child.peakAfterLoad = StatusBytes("VmHWM");
+        child.peakAfterLoad = benchgen::StatusBytes("VmHWM");
         child.tableBytes = table.MemoryUsed();
         child.lines = loaded.lines;
         PartCodeFinder finder(table, loaded.encoding, BasicCaseFold, UsableCores());
         benchmark::DoNotOptimize(&finder);
-        child.peakAfterFinder = StatusBytes("VmHWM");
+        child.peakAfterFinder = benchgen::StatusBytes("VmHWM");
         child.ok = loaded.ok && child.peakAfterLoad != 0;
         ssize_t w = ::write(fds[1], &child, sizeof child);
         ::_exit(w == static_cast<ssize_t>(sizeof child) ? 0 : 1);
@@ -150,7 +124,7 @@ const Prepared& Prepare(std::uint64_t lines) {
     if (it != cache.end())
         return it->second;
     Prepared p;
-    p.file = benchgen::PreparePriceDirectory(CacheRoot(), lines);
+    p.file = benchgen::PreparePriceDirectory(benchgen::DataRoot(), lines);
     if (p.file.ok)
         p.memory = MeasureInChild(p.file.directory);
     return cache.emplace(lines, std::move(p)).first->second;

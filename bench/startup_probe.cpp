@@ -13,6 +13,7 @@
 //
 // startup_probe --prepare ROOT LINES: makes or reuses ROOT/<LINES>/sorted.dat
 // as the benchmarks do, and prints its directory and size in bytes.
+#include "bench_support.h"
 #include "benchgen.h"
 #include "main_window.h"
 
@@ -59,14 +60,6 @@ std::int64_t StartBootNs() {
            (1'000'000'000 / ticks);
 }
 
-std::uint64_t PeakKb() {
-    std::ifstream in("/proc/self/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtoull(line.c_str() + 6, nullptr, 10);
-    return 0;
-}
-
 int Prepare(const char* root, const char* linesText) {
     const std::uint64_t lines = std::strtoull(linesText, nullptr, 10);
     const auto file = pricelookup::benchgen::PreparePriceDirectory(root, lines);
@@ -97,7 +90,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication::processEvents();
     const std::int64_t shownRealNs = ClockNs(CLOCK_REALTIME);
     const std::int64_t shownBootNs = ClockNs(CLOCK_BOOTTIME);
-    const std::uint64_t peakKb = PeakKb();
+    const std::uint64_t peakKb = pricelookup::benchgen::StatusBytes("VmHWM") / 1024;
 
     const std::int64_t startBootNs = StartBootNs();
     const double statMs =

@@ -4,6 +4,7 @@
 // lists, and the key and the click again with a screen reader listening.
 // Per-event figures are reported as the median and the 99th percentile of
 // many events.
+#include "bench_support.h"
 #include "benchgen.h"
 #include "main_window.h"
 #include "price_list_view.h"
@@ -34,13 +35,9 @@ using namespace pricelookup;
 
 namespace {
 
-std::string DataRoot() {
-    const char* root = std::getenv("PRICELOOKUP_BENCH_DATA");
-    return root && *root ? root : "build/bench-data";
-}
-
 bool EnterPriceDirectory(benchmark::State& state, std::uint64_t lines) {
-    const benchgen::PreparedFile file = benchgen::PreparePriceDirectory(DataRoot(), lines);
+    const benchgen::PreparedFile file =
+        benchgen::PreparePriceDirectory(benchgen::DataRoot(), lines);
     if (!file.ok) {
         state.SkipWithError(file.error.c_str());
         return false;
