@@ -67,6 +67,43 @@ public:
         Key(Qt::Key_Delete);
     }
     void ScrollTo(int n, int row) const { List(n).verticalScrollBar()->setValue(row); }
+    // One of the edits a typist makes, chosen by `random`: a key from `keys`
+    // added at the end or the start or over the whole text, a Backspace at
+    // the end, or a move of the cursor.
+    void RandomEdit(QRandomGenerator& random, const QString& keys) {
+        const QString key = keys[random.bounded(int(keys.size()))];
+        switch (random.bounded(7)) {
+        case 0:
+        case 1:
+            Key(Qt::Key_End);
+            Type(key);
+            break;
+        case 2:
+        case 3:
+            Key(Qt::Key_End);
+            Key(Qt::Key_Backspace);
+            break;
+        case 4:
+            Key(Qt::Key_A, Qt::ControlModifier);
+            Type(key);
+            break;
+        case 5:
+            Key(Qt::Key_Home);
+            Type(key);
+            break;
+        default:
+            Key(Qt::Key_Left);
+            break;
+        }
+    }
+    // Turns the mouse wheel over list `n` by `notches`, down for more than 0.
+    void Wheel(int n, int notches) const {
+        QWidget* viewport = List(n).viewport();
+        const QPoint at = viewport->rect().center();
+        QWheelEvent event(at, viewport->mapToGlobal(at), {}, QPoint(0, -120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+    }
 
     // FoundItem and the selected row of each list, ListView1 first.
     QString State() const {
@@ -499,31 +536,8 @@ void SearchTest::findsTheFirstMatchWhateverTheEdits() {
     const QString typed = letters + QStringLiteral("x");
     QString before = s.State();
     for (int step = 0; step < 400; ++step) {
-        const QString key = typed[random.bounded(int(typed.size()))];
         const QString was = s.Text1()->text();
-        switch (random.bounded(7)) {
-        case 0:
-        case 1:
-            s.Key(Qt::Key_End);
-            s.Type(key);
-            break;
-        case 2:
-        case 3:
-            s.Key(Qt::Key_End);
-            s.Key(Qt::Key_Backspace);
-            break;
-        case 4:
-            s.Key(Qt::Key_A, Qt::ControlModifier);
-            s.Type(key);
-            break;
-        case 5:
-            s.Key(Qt::Key_Home);
-            s.Type(key);
-            break;
-        default:
-            s.Key(Qt::Key_Left);
-            break;
-        }
+        s.RandomEdit(random, typed);
         const QString text = s.Text1()->text();
         const QString state = s.State();
         if (text != was) {
@@ -577,12 +591,6 @@ void SearchTest::everyMoveLeavesTheListsOnOneTopRow() {
         log << what + QStringLiteral(": ") + s.Tops();
         expected << what + QStringLiteral(": ") + tops;
     };
-    const auto wheel = [&](int notches) {
-        const QPoint at = moved.viewport()->rect().center();
-        QWheelEvent event(at, moved.viewport()->mapToGlobal(at), {}, QPoint(0, -120 * notches),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(moved.viewport(), &event);
-    };
     // The Search button moves the part-code list alone: the lists part.
     QTest::mouseClick(s.Text1(), Qt::LeftButton);
     s.Type(QStringLiteral("D0450"));
@@ -598,9 +606,9 @@ void SearchTest::everyMoveLeavesTheListsOnOneTopRow() {
     s.EmptyBox();
     step("emptying the box", QStringLiteral("0"));
 
-    wheel(3);
+    s.Wheel(list, 3);
     step("wheel down", QStringLiteral("9"));
-    wheel(-1);
+    s.Wheel(list, -1);
     step("wheel up", QStringLiteral("6"));
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     step("scroll bar arrow", QStringLiteral("7"));
