@@ -96,6 +96,17 @@ BENCHMARK(BM_Startup)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// The interaction benchmarks run on each file size, timed event by event.
+void EveryFileSize(benchmark::internal::Benchmark* benchmark) {
+    benchmark->Arg(100'000)->Arg(1'000'000)->Arg(10'000'000);
+    benchmark->UseManualTime()->Unit(benchmark::kMicrosecond);
+}
+
+// One of the four lists, chosen by `random`.
+PriceListView* RandomList(MainWindow& window, benchgen::Random& random) {
+    return window.findChild<PriceListView*>(QStringLiteral("ListView%1").arg(1 + random.Below(4)));
+}
+
 // One loaded window per file size, kept for the interaction benchmarks.
 // At namespace scope so that main can end it while the application still
 // exists: a window destroyed after QApplication crashes the process at exit.
@@ -179,8 +190,7 @@ void BM_RowClick(benchmark::State& state) {
     const auto rows = static_cast<std::uint32_t>(window->Table().size());
     for (auto _ : state) {
         state.PauseTiming();
-        PriceListView* list = window->findChild<PriceListView*>(
-            QStringLiteral("ListView%1").arg(1 + random.Below(4)));
+        PriceListView* list = RandomList(*window, random);
         const int row = static_cast<int>(random.Below(rows));
         list->EnsureRowVisible(row);
         QCoreApplication::processEvents();
@@ -190,13 +200,7 @@ void BM_RowClick(benchmark::State& state) {
     }
     ReportPercentiles(state, us);
 }
-BENCHMARK(BM_RowClick)
-    ->Args({100'000})
-    ->Args({1'000'000})
-    ->Args({10'000'000})
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(300);
+BENCHMARK(BM_RowClick)->Apply(EveryFileSize)->Iterations(300);
 
 // Turns the mouse wheel one notch over one list, after scrolling the lists
 // somewhere else in the file; the other three lists follow it.
@@ -209,8 +213,7 @@ void BM_WheelScroll(benchmark::State& state) {
     const auto rows = static_cast<std::uint32_t>(window->Table().size());
     for (auto _ : state) {
         state.PauseTiming();
-        PriceListView* list = window->findChild<PriceListView*>(
-            QStringLiteral("ListView%1").arg(1 + random.Below(4)));
+        PriceListView* list = RandomList(*window, random);
         list->verticalScrollBar()->setValue(static_cast<int>(random.Below(rows)));
         QCoreApplication::processEvents();
         const QPoint at = list->viewport()->rect().center();
@@ -224,13 +227,7 @@ void BM_WheelScroll(benchmark::State& state) {
     }
     ReportPercentiles(state, us);
 }
-BENCHMARK(BM_WheelScroll)
-    ->Args({100'000})
-    ->Args({1'000'000})
-    ->Args({10'000'000})
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(300);
+BENCHMARK(BM_WheelScroll)->Apply(EveryFileSize)->Iterations(300);
 
 // What a screen reader's bridge does with each event: finds the object it is
 // about, gives it an id and reads its name and state.
@@ -243,8 +240,9 @@ void ReadLikeAScreenReader(QAccessibleEvent* event) {
 }
 
 // Switches accessibility on as a screen reader on the bus does, for the rest
-// of the process: run these benchmarks in a process of their own.
-bool ListenLikeAScreenReader() {
+// of the process: run these benchmarks in a process of their own. When it
+// cannot, says so for `state`.
+bool ListenLikeAScreenReader(benchmark::State& state) {
     static const bool listening = [] {
         if (QPlatformAccessibility* platform =
                 QGuiApplicationPrivate::platformIntegration()->accessibility())
@@ -252,15 +250,14 @@ bool ListenLikeAScreenReader() {
         QAccessible::installUpdateHandler(&ReadLikeAScreenReader);
         return QAccessible::isActive();
     }();
+    if (!listening)
+        state.SkipWithError("accessibility could not be switched on");
     return listening;
 }
 
 void BM_TypeKeyListened(benchmark::State& state) {
-    if (!ListenLikeAScreenReader()) {
-        state.SkipWithError("accessibility could not be switched on");
-        return;
-    }
-    BM_TypeKey(state);
+    if (ListenLikeAScreenReader(state))
+        BM_TypeKey(state);
 }
 BENCHMARK(BM_TypeKeyListened)
     ->ArgsProduct({{100'000, 1'000'000, 10'000'000}, {kLateMatch}})
@@ -269,19 +266,10 @@ BENCHMARK(BM_TypeKeyListened)
     ->Iterations(300);
 
 void BM_RowClickListened(benchmark::State& state) {
-    if (!ListenLikeAScreenReader()) {
-        state.SkipWithError("accessibility could not be switched on");
-        return;
-    }
-    BM_RowClick(state);
+    if (ListenLikeAScreenReader(state))
+        BM_RowClick(state);
 }
-BENCHMARK(BM_RowClickListened)
-    ->Args({100'000})
-    ->Args({1'000'000})
-    ->Args({10'000'000})
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(300);
+BENCHMARK(BM_RowClickListened)->Apply(EveryFileSize)->Iterations(300);
 
 void BM_Resize(benchmark::State& state) {
     MainWindow* window = LoadedWindow(state, static_cast<std::uint64_t>(state.range(0)));
@@ -295,13 +283,7 @@ void BM_Resize(benchmark::State& state) {
     }
     ReportPercentiles(state, us);
 }
-BENCHMARK(BM_Resize)
-    ->Args({100'000})
-    ->Args({1'000'000})
-    ->Args({10'000'000})
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->Iterations(100);
+BENCHMARK(BM_Resize)->Apply(EveryFileSize)->Iterations(100);
 
 } // namespace
 
