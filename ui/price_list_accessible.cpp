@@ -27,12 +27,12 @@ QRect GlobalRect(const QWidget* widget, const QRect& local) {
     return QRect(widget->mapToGlobal(local.topLeft()), local.size());
 }
 
-// The column header above the rows: "Part No".
-class HeaderAccessible : public QAccessibleInterface {
+// What the header and a row have alike: a leaf of one list, with no object
+// of its own, and a text that is read but never set.
+class LeafOfList : public QAccessibleInterface {
 public:
-    explicit HeaderAccessible(PriceListView* view) : view_(view) {}
+    explicit LeafOfList(PriceListView* view) : view_(view) {}
 
-    bool isValid() const override { return view_ && view_->model(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return WindowOf(view_); }
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
@@ -40,12 +40,23 @@ public:
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    void setText(QAccessible::Text, const QString&) override {}
+
+protected:
+    QPointer<PriceListView> view_;
+};
+
+// The column header above the rows: "Part No".
+class HeaderAccessible : public LeafOfList {
+public:
+    using LeafOfList::LeafOfList;
+
+    bool isValid() const override { return view_ && view_->model(); }
     QString text(QAccessible::Text t) const override {
         if (t != QAccessible::Name || !isValid())
             return {};
         return view_->model()->headerData(0, Qt::Horizontal).toString();
     }
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!view_)
             return {};
@@ -60,38 +71,27 @@ public:
             state.invisible = true;
         return state;
     }
-
-private:
-    QPointer<PriceListView> view_;
 };
 
 // One row of a list. It holds only its row number: the text is the model's,
 // read when asked.
-class RowAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
+class RowAccessible : public LeafOfList, public QAccessibleTableCellInterface {
 public:
-    RowAccessible(PriceListView* view, int row) : view_(view), row_(row) {}
+    RowAccessible(PriceListView* view, int row) : LeafOfList(view), row_(row) {}
 
     PriceListView* View() const { return view_; }
 
     bool isValid() const override { return view_ && row_ >= 0 && row_ < view_->RowCount(); }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return WindowOf(view_); }
     void* interface_cast(QAccessible::InterfaceType type) override {
         return type == QAccessible::TableCellInterface
                    ? static_cast<QAccessibleTableCellInterface*>(this)
                    : nullptr;
     }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface* parent() const override { return ListInterface(view_); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QString text(QAccessible::Text t) const override {
         if (t != QAccessible::Name || !isValid())
             return {};
         return Index().data(Qt::DisplayRole).toString();
     }
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!isValid())
             return {};
@@ -136,7 +136,6 @@ public:
 private:
     QModelIndex Index() const { return view_->model()->index(row_, 0, view_->rootIndex()); }
 
-    QPointer<PriceListView> view_;
     int row_;
 };
 
