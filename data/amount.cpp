@@ -47,6 +47,87 @@ private:
 
 } // namespace
 
+namespace {
+
+// The significant digits of a number and the power of ten that scales them.
+struct Mantissa {
+    std::array<char, kMaxMantissaDigits + 1> digits;
+    std::size_t count = 0;
+    std::int64_t exp10 = 0; // the value is digits * 10^exp10
+    bool anyDigit = false;
+};
+
+// Reads digits with at most one "." among them. Leading zeros only move the
+// point; past kMaxMantissaDigits a digit only marks that something non-zero
+// follows, kept as one last "1" so that rounding still sees it.
+void ReadDigits(FieldCursor& c, Mantissa& m) {
+    bool seenPoint = false;
+    bool sticky = false;
+    for (; !c.done(); c.next()) {
+        const char ch = c.peek();
+        if (ch == '.' && !seenPoint) {
+            seenPoint = true;
+            continue;
+        }
+        if (!IsDigit(ch))
+            break;
+        m.anyDigit = true;
+        if (m.count == 0 && ch == '0') {
+            m.exp10 -= seenPoint;
+        } else if (m.count < kMaxMantissaDigits) {
+            m.digits[m.count++] = ch;
+            m.exp10 -= seenPoint;
+        } else {
+            sticky = sticky || ch != '0';
+            m.exp10 += !seenPoint;
+        }
+    }
+    if (sticky) {
+        m.digits[m.count++] = '1';
+        --m.exp10;
+    }
+}
+
+// The written exponent at the cursor: E or D in either case, an optional sign
+// and digits. Without digits after it there is none, and "12e" reads as 12.
+std::int64_t ReadExponent(FieldCursor c) {
+    if (c.done() || (c.peek() != 'e' && c.peek() != 'E' && c.peek() != 'd' && c.peek() != 'D'))
+        return 0;
+    c.next();
+    bool negative = false;
+    if (!c.done() && (c.peek() == '+' || c.peek() == '-')) {
+        negative = c.peek() == '-';
+        c.next();
+    }
+    std::int64_t value = 0;
+    for (; !c.done() && IsDigit(c.peek()); c.next())
+        if (value < kExponentClamp)
+            value = value * 10 + (c.peek() - '0');
+    return negative ? -value : value;
+}
+
+// The correctly rounded double of a mantissa, or 0 beyond a double's range.
+double ToDouble(const Mantissa& m) {
+    // The value lies in [10^(magnitude-1), 10^magnitude). Far outside the
+    // range of a double it reads as 0 here, so from_chars sees a short exponent.
+    const std::int64_t magnitude = m.exp10 + static_cast<std::int64_t>(m.count);
+    if (magnitude > 310 || magnitude < -330)
+        return 0.0;
+    // "<digits>e<exp10>" for from_chars, which rounds correctly.
+    char buf[kMaxMantissaDigits + 32];
+    std::memcpy(buf, m.digits.data(), m.count);
+    char* p = buf + m.count;
+    *p++ = 'e';
+    p = std::to_chars(p, buf + sizeof buf, m.exp10).ptr;
+    double value = 0;
+    const auto result = std::from_chars(buf, p, value, std::chars_format::scientific);
+    if (result.ec != std::errc() || !std::isfinite(value))
+        return 0.0;
+    return value;
+}
+
+} // namespace
+
 double ReadNumber(std::string_view text) noexcept {
     FieldCursor c(text);
     bool negative = false;
@@ -54,80 +135,14 @@ double ReadNumber(std::string_view text) noexcept {
         negative = c.peek() == '-';
         c.next();
     }
-
-    // Significant digits go to `digits`; `exp10` makes the value digits * 10^exp10.
-    std::array<char, kMaxMantissaDigits + 1> digits;
-    std::size_t ndigits = 0;
-    bool sticky = false;
-    bool anyDigit = false;
-    bool seenPoint = false;
-    std::int64_t exp10 = 0;
-    while (!c.done()) {
-        char ch = c.peek();
-        if (IsDigit(ch)) {
-            anyDigit = true;
-            if (ndigits == 0 && ch == '0') {
-                if (seenPoint)
-                    --exp10;
-            } else if (ndigits < kMaxMantissaDigits) {
-                digits[ndigits++] = ch;
-                if (seenPoint)
-                    --exp10;
-            } else {
-                sticky = sticky || ch != '0';
-                if (!seenPoint)
-                    ++exp10;
-            }
-        } else if (ch == '.' && !seenPoint) {
-            seenPoint = true;
-        } else {
-            break;
-        }
-        c.next();
-    }
-    if (!anyDigit)
+    Mantissa m;
+    ReadDigits(c, m);
+    if (!m.anyDigit)
         return 0.0;
-
-    if (!c.done() && (c.peek() == 'e' || c.peek() == 'E' || c.peek() == 'd' || c.peek() == 'D')) {
-        // The exponent counts only when digits follow; "12e" reads as 12.
-        FieldCursor e = c;
-        e.next();
-        bool expNegative = false;
-        if (!e.done() && (e.peek() == '+' || e.peek() == '-')) {
-            expNegative = e.peek() == '-';
-            e.next();
-        }
-        if (!e.done() && IsDigit(e.peek())) {
-            std::int64_t ev = 0;
-            while (!e.done() && IsDigit(e.peek())) {
-                if (ev < kExponentClamp)
-                    ev = ev * 10 + (e.peek() - '0');
-                e.next();
-            }
-            exp10 += expNegative ? -ev : ev;
-        }
-    }
-    if (ndigits == 0)
+    m.exp10 += ReadExponent(c);
+    if (m.count == 0)
         return negative ? -0.0 : 0.0;
-    if (sticky)
-        digits[ndigits++] = '1', --exp10;
-    // The value lies in [10^(magnitude-1), 10^magnitude). Far outside the
-    // range of a double it reads as 0 here, so from_chars sees a short exponent.
-    std::int64_t magnitude = exp10 + static_cast<std::int64_t>(ndigits);
-    if (magnitude > 310 || magnitude < -330)
-        return 0.0;
-
-    // "<digits>e<exp10>" for from_chars, which rounds correctly.
-    char buf[kMaxMantissaDigits + 32];
-    std::memcpy(buf, digits.data(), ndigits);
-    char* p = buf + ndigits;
-    *p++ = 'e';
-    p = std::to_chars(p, buf + sizeof buf, exp10).ptr;
-    double value = 0;
-    auto [end, ec] = std::from_chars(buf, p, value, std::chars_format::scientific);
-    (void)end;
-    if (ec != std::errc() || !std::isfinite(value))
-        return 0.0;
+    const double value = ToDouble(m);
     return negative ? -value : value;
 }
 
@@ -174,125 +189,59 @@ std::size_t AmountTextForm(double amount, char* out) noexcept {
     return static_cast<std::size_t>(o - out);
 }
 
+std::size_t DoDecimals(char* StrValue, std::size_t length) noexcept {
+    const char* point = static_cast<const char*>(std::memchr(StrValue, '.', length));
+    if (!point) {
+        std::memcpy(StrValue + length, ".00", 3);
+        return length + 3;
+    }
+    const std::size_t third = length >= 3 ? length - 3 : 0;
+    if (StrValue[third] == '.')
+        return length;
+    StrValue[length] = '0';
+    return length + 1;
+}
+
 namespace {
 
-std::size_t CompleteDecimals(char* t, std::size_t n) {
-    const char* point = static_cast<const char*>(std::memchr(t, '.', n));
-    if (!point) {
-        std::memcpy(t + n, ".00", 3);
-        return n + 3;
-    }
-    std::size_t third = n >= 3 ? n - 3 : 0;
-    if (t[third] == '.')
-        return n;
-    t[n] = '0';
-    return n + 1;
-}
-
-// A field that is, apart from blanks, an optional sign and up to 15 digits:
-// the amount is then exactly value/100, and its text needs no rounding.
-std::size_t WriteHundredths(bool negative, std::uint64_t value, char* out) {
-    // Digits from the right: two decimals, the point, then at least one digit.
-    char digits[24];
-    char* d = digits + sizeof digits;
-    const bool minus = negative && value != 0;
-    for (int i = 0; i < 2; ++i, value /= 10)
-        *--d = static_cast<char>('0' + value % 10);
-    *--d = '.';
-    do {
-        *--d = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    char* o = out;
-    if (minus)
-        *o++ = '-';
-    const auto n = static_cast<std::size_t>(digits + sizeof digits - d);
-    std::memcpy(o, d, n);
-    return static_cast<std::size_t>(o - out) + n;
-}
-
-bool FormatWholeHundredths(std::string_view field, char* out, std::size_t& length) {
-    {
-        // Most fields are 3 to 15 digits without a leading zero: their text is
-        // the field itself with the point put in before the last two digits.
-        // No parse, no early exit: one pass with a branch only at its end.
-        const std::size_t n = field.size();
-        const char* f = field.data();
-        if (n >= 3 && n <= 15 && f[0] != '0') {
-            bool digits = true;
-            for (std::size_t i = 0; i < n - 2; ++i) {
-                digits &= IsDigit(f[i]);
-                out[i] = f[i];
-            }
-            digits &= IsDigit(f[n - 2]);
-            digits &= IsDigit(f[n - 1]);
-            if (digits) {
-                out[n - 2] = '.';
-                out[n - 1] = f[n - 2];
-                out[n] = f[n - 1];
-                length = n + 1;
-                return true;
-            }
-        }
-    }
-    {
-        // Nearly every field is a bare run of digits: take it without the cursor.
-        const char* p = field.data();
-        const char* end = p + field.size();
-        bool negative = p != end && *p == '-';
-        p += negative;
-        const char* digits = p;
-        std::uint64_t value = 0;
-        while (p != end && p - digits < 15 && IsDigit(*p))
-            value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
-        if (p == end && p != digits) {
-            length = WriteHundredths(negative, value, out);
-            return true;
-        }
-    }
-    FieldCursor c(field);
-    bool negative = false;
-    if (!c.done() && (c.peek() == '+' || c.peek() == '-')) {
-        negative = c.peek() == '-';
-        c.next();
-    }
-    std::uint64_t value = 0;
-    int significant = 0;
-    bool anyDigit = false;
-    while (!c.done() && IsDigit(c.peek())) {
-        anyDigit = true;
-        if (value != 0 || c.peek() != '0') {
-            if (++significant > 15)
-                return false;
-            value = value * 10 + static_cast<std::uint64_t>(c.peek() - '0');
-        }
-        c.next();
-    }
-    if (!anyDigit)
+// Nearly every price field is a bare run of 1 to 15 digits. Such a number is
+// exactly representable, and so is its hundredth's nearest 15-digit decimal,
+// so its text is the digits themselves with the point put in before the last
+// two, less leading zeros beyond "0.dd". Anything else returns false.
+bool FormatPlainDigits(std::string_view field, char* out, std::size_t& length) noexcept {
+    const std::size_t n = field.size();
+    if (n == 0 || n > 15)
         return false;
-    if (!c.done()) {
-        char ch = c.peek();
-        if (ch == '.' || ch == 'e' || ch == 'E' || ch == 'd' || ch == 'D')
-            return false;
-    }
-    length = WriteHundredths(negative, value, out);
+    bool digits = true;
+    for (char ch : field)
+        digits &= IsDigit(ch);
+    if (!digits)
+        return false;
+    // At least three digits, so that there is one before the point.
+    char padded[18] = {'0', '0', '0'};
+    const std::size_t pad = n < 3 ? 3 - n : 0;
+    std::memcpy(padded + pad, field.data(), n);
+    const std::size_t total = pad + n;
+    std::size_t first = 0;
+    while (total - first > 3 && padded[first] == '0')
+        ++first;
+    const std::size_t whole = total - first - 2;
+    std::memcpy(out, padded + first, whole);
+    out[whole] = '.';
+    out[whole + 1] = padded[total - 2];
+    out[whole + 2] = padded[total - 1];
+    length = whole + 3;
     return true;
 }
 
 } // namespace
 
-void DoDecimals(std::string& StrValue) {
-    std::size_t n = StrValue.size();
-    StrValue.resize(n + 3);
-    StrValue.resize(CompleteDecimals(StrValue.data(), n));
-}
-
 std::size_t FormatPriceField(std::string_view field, char* out) noexcept {
     std::size_t length = 0;
-    if (FormatWholeHundredths(field, out, length))
+    if (FormatPlainDigits(field, out, length))
         return length;
-    double amount = ReadNumber(field) / 100.0;
-    return CompleteDecimals(out, AmountTextForm(amount, out));
+    const double amount = ReadNumber(field) / 100.0;
+    return DoDecimals(out, AmountTextForm(amount, out));
 }
 
 std::string PriceText(std::string_view field) {

@@ -28,15 +28,17 @@ double ReadNumber(std::string_view text) noexcept;
 // Writes at most kMaxAmountText - 3 characters to out and returns their number.
 std::size_t AmountTextForm(double amount, char* out) noexcept;
 
-// Completes the text form of an amount to at least two decimals, in place:
-// ".00" when it has no point, "0" when the point is not third from the end.
-void DoDecimals(std::string& StrValue);
+// Completes the text form of an amount of `length` characters to at least two
+// decimals, in place: ".00" when it has no point, "0" when the point is not
+// third from the end. StrValue must have room for three more characters.
+// Returns the new length.
+std::size_t DoDecimals(char* StrValue, std::size_t length) noexcept;
 
 // The amount text that a price column shows for a price field of whole
 // hundredths: ReadNumber, divided by 100.0, AmountTextForm, DoDecimals.
 // Writes at most kMaxAmountText characters to out and returns their number.
-// Plain whole numbers of up to 15 digits take an integer path that gives the
-// same text without any floating-point work.
+// A bare run of up to 15 digits takes a copying path that gives the same text
+// without any floating-point work.
 std::size_t FormatPriceField(std::string_view field, char* out) noexcept;
 
 // The same, as a string; for callers off the hot path.

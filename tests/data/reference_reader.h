@@ -81,9 +81,7 @@ inline std::vector<std::string> ReferenceFields(const std::string& line) {
 
 inline std::string ReferencePrice(const std::string& field) {
     char buf[kMaxAmountText];
-    std::string text(buf, AmountTextForm(ReadNumber(field) / 100.0, buf));
-    DoDecimals(text);
-    return text;
+    return std::string(buf, DoDecimals(buf, AmountTextForm(ReadNumber(field) / 100.0, buf)));
 }
 
 struct ReferenceReading {
