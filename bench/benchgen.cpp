@@ -1,11 +1,11 @@
 #include "benchgen.h"
+#include "benchgen_words.h"
 
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <string_view>
 #include <vector>
 
@@ -19,164 +19,6 @@ namespace {
 
 // Bump when the output changes, so cached files from older runs are remade.
 constexpr int kGeneratorVersion = 2;
-
-struct Phrase {
-    constexpr Phrase(const char* t) : text(t), words(1) {
-        for (char c : text)
-            words += c == ' ';
-    }
-    std::string_view text;
-    int words;
-};
-
-// Part names that start a description.
-constexpr Phrase kBases[] = {
-    "Brake pad",
-    "Brake disc",
-    "Brake shoe",
-    "Brake caliper",
-    "Brake hose",
-    "Oil filter",
-    "Air filter",
-    "Fuel filter",
-    "Cabin filter",
-    "Wiper blade",
-    "Wiper arm",
-    "Spark plug",
-    "Glow plug",
-    "Timing belt",
-    "Timing chain",
-    "Drive belt",
-    "Water pump",
-    "Fuel pump",
-    "Oil pump",
-    "Clutch kit",
-    "Clutch cable",
-    "Wheel bearing",
-    "Shock absorber",
-    "Coil spring",
-    "Track rod end",
-    "Ball joint",
-    "Anti roll bar link",
-    "Cylinder head gasket",
-    "Exhaust clamp",
-    "Exhaust manifold gasket",
-    "Thermostat",
-    "Radiator",
-    "Radiator hose",
-    "Alternator",
-    "Starter motor",
-    "Ignition coil",
-    "Lambda sensor",
-    "Headlamp bulb",
-    "Headlamp unit",
-    "Tail lamp",
-    "Indicator lens",
-    "Mirror glass",
-    "Door handle",
-    "Window regulator",
-    "Bolt",
-    "Nut",
-    "Washer",
-    "Screw",
-    "Clip",
-    "O-ring",
-    "Oil seal",
-    "Suspension bush",
-    "Gasket",
-    "Blade fuse",
-    "Relay",
-    "Battery",
-    "CV joint",
-    "Driveshaft",
-    "Engine mounting",
-    "Gearbox mounting",
-    "Hub nut",
-    "Wheel stud",
-    "Camshaft sensor",
-    "Crankshaft sensor",
-    "Brake fluid",
-    "Engine oil",
-    "Coolant",
-    "Grease",
-    "Heater matrix",
-    "Fan belt",
-    "Pollen filter",
-    "Brake master cylinder",
-    "Suspension wishbone",
-    "Stabiliser link",
-    "Turbocharger",
-    "Intercooler hose",
-    "Catalytic converter",
-    "Particulate filter",
-    "Transmission filter",
-    "Washer pump",
-    "Power steering pump",
-    "Compressor",
-    "Condenser",
-    "Expansion valve",
-    "Brake light switch",
-    "Handbrake cable",
-    "Accelerator cable",
-    "Crankshaft pulley",
-    "Tensioner pulley",
-    "Idler pulley",
-    "Flywheel",
-    "Release bearing",
-    "Propshaft coupling",
-    "Differential seal",
-    "Fuel injector",
-    "Injector seal",
-    "Throttle body",
-    "EGR valve",
-    "Sump gasket",
-    "Rocker cover gasket",
-    "Valve stem seal",
-    "Piston ring set",
-    "Conrod bearing",
-    "Exhaust silencer",
-    "Tailpipe",
-    "Mud flap",
-    "Number plate lamp",
-    "Fog lamp",
-    "Washer jet",
-    "Door lock actuator",
-    "Bonnet release cable",
-    "Tailgate strut",
-    "Seat belt buckle",
-};
-
-// Words that follow the part name: where, what kind, what size, what make.
-constexpr Phrase kPositions[] = {
-    "front",     "rear",       "upper",      "lower",     "inner",       "outer",
-    "left-hand", "right-hand", "nearside",   "offside",   "front-left",  "front-right",
-    "rear-left", "rear-right", "front axle", "rear axle", "driver side", "passenger side",
-};
-constexpr Phrase kKinds[] = {
-    "element",        "kit",          "set",
-    "assembly",       "housing",      "replacement",
-    "repair kit",     "mounting",     "complete",
-    "with sensor",    "with bearing", "reconditioned",
-    "remanufactured", "exchange",     "conversion kit",
-    "insert",
-};
-constexpr Phrase kSizes[] = {
-    "450mm",   "500mm",          "600mm",          "650mm",     "M8x25",     "M10x1.25",
-    "12-volt", "24-volt",        "55-watt",        "21/5W",     "1-litre",   "5-litre",
-    "3/8in",   "280mm-diameter", "320mm-diameter", "19mm",      "5W-30",     "10W-40",
-    "1200mm",  "70Ah",           "120-amp",        "32mm-bore", "1.6-litre", "2.0-litre",
-};
-constexpr Phrase kMakes[] = {
-    "steel",      "rubber",           "ceramic",     "heavy-duty",       "genuine",
-    "OE-quality", "universal",        "zinc-plated", "stainless",        "reinforced",
-    "premium",    "economy",          "performance", "vehicle-specific", "aftermarket",
-    "galvanised", "high-temperature", "motorsport",
-};
-constexpr Phrase kFitments[] = {
-    "diesel",          "petrol",           "automatic",   "manual",     "estate",
-    "hatchback",       "saloon",           "convertible", "commercial", "turbodiesel",
-    "left-hand-drive", "right-hand-drive", "4x4",
-};
 
 template <std::size_t N> const Phrase& Pick(Random& random, const Phrase (&list)[N]) {
     return list[random.Below(static_cast<std::uint32_t>(N))];
@@ -359,33 +201,22 @@ GenerateResult GeneratePriceFile(std::uint64_t lines, const std::string& path, s
         result.error = path + ": " + std::strerror(errno);
         return result;
     }
-    // Two buffers: one is filled while the other is written, since writing
-    // hundreds of megabytes can stall on writeback as long as making them.
     constexpr std::size_t kBufferSize = 8 << 20;
-    std::vector<char> buffers[2] = {std::vector<char>(kBufferSize), std::vector<char>(kBufferSize)};
-    int current = 0;
+    std::vector<char> buffer(kBufferSize);
     std::size_t used = 0;
-    std::future<int> writing;
     int err = 0;
-    auto flush = [&] {
-        if (writing.valid() && err == 0)
-            err = writing.get();
-        if (err == 0)
-            writing = std::async(std::launch::async, WriteAll, fd, buffers[current].data(), used);
-        result.bytes += used;
-        current ^= 1;
-        used = 0;
-    };
     Random random(seed);
     for (std::uint64_t i = 0; i < lines && err == 0; ++i) {
-        if (kBufferSize - used < kMaxLineLength)
-            flush();
-        used += WriteLine(random, buffers[current].data() + used);
+        if (kBufferSize - used < kMaxLineLength) {
+            err = WriteAll(fd, buffer.data(), used);
+            result.bytes += used;
+            used = 0;
+        }
+        used += WriteLine(random, buffer.data() + used);
     }
-    flush();
-    if (writing.valid()) {
-        int last = writing.get();
-        err = err ? err : last;
+    if (err == 0) {
+        err = WriteAll(fd, buffer.data(), used);
+        result.bytes += used;
     }
     if (::close(fd) != 0 && err == 0)
         err = errno;
