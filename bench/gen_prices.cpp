@@ -16,13 +16,16 @@ bool ParseCount(const char* text, std::uint64_t& value) {
     unsigned long long n = std::strtoull(text, &end, 10);
     if (end == text || errno != 0 || *text == '-')
         return false;
+    unsigned long long scale = 1;
     if (*end == 'K' || *end == 'k')
-        n *= 1'000, ++end;
+        scale = 1'000;
     else if (*end == 'M' || *end == 'm')
-        n *= 1'000'000, ++end;
+        scale = 1'000'000;
+    if (scale != 1)
+        ++end;
     if (*end != '\0')
         return false;
-    value = n;
+    value = n * scale;
     return true;
 }
 
