@@ -8,57 +8,73 @@
 
 namespace pricelookup {
 
+namespace {
+
+// Steps over ASCII, which makes up most of a price file: 64 bytes at a time
+// where the platform allows, then eight at a time. Returns the first byte
+// that is not ASCII, or a pointer at most eight bytes short of `end`.
+const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end) noexcept {
+#if defined(__SSE2__)
+    while (end - p >= 64) {
+        const auto* v = reinterpret_cast<const __m128i*>(p);
+        const __m128i any =
+            _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                         _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+        if (_mm_movemask_epi8(any) != 0)
+            break;
+        p += 64;
+    }
+#endif
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+        p += 8;
+    }
+    return p;
+}
+
+// What a byte at the start of a character asks of the bytes after it: how
+// many continuation bytes follow, and the range the first of them must lie
+// in (narrower after E0, ED, F0 and F4, which would otherwise allow overlong
+// forms, surrogates or code points past U+10FFFF). `need` 0: no lead byte.
+struct Lead {
+    int need;
+    int lo;
+    int hi;
+};
+
+constexpr Lead LeadOf(unsigned char b) noexcept {
+    if (b >= 0xC2 && b <= 0xDF)
+        return {1, 0x80, 0xBF};
+    if (b >= 0xE0 && b <= 0xEF)
+        return {2, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF};
+    if (b >= 0xF0 && b <= 0xF4)
+        return {3, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF};
+    return {0, 0, 0};
+}
+
+} // namespace
+
 void Utf8Validator::Feed(const char* data, std::size_t size) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const unsigned char* end = p + size;
     while (p < end && !failed_) {
         if (need_ == 0) {
-            // Price files are mostly ASCII: step over it 64 bytes at a time
-            // where the platform allows, then eight at a time.
-#if defined(__SSE2__)
-            while (end - p >= 64) {
-                const auto* v = reinterpret_cast<const __m128i*>(p);
-                const __m128i any =
-                    _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                                 _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-                if (_mm_movemask_epi8(any) != 0)
-                    break;
-                p += 64;
-            }
-#endif
-            while (end - p >= 8) {
-                std::uint64_t word;
-                std::memcpy(&word, p, 8);
-                if (word & 0x8080808080808080ULL)
-                    break;
-                p += 8;
-            }
+            p = SkipAscii(p, end);
             if (p == end)
                 break;
-            unsigned char b = *p++;
+            const unsigned char b = *p++;
             if (b < 0x80)
                 continue;
-            lo_ = 0x80;
-            hi_ = 0xBF;
-            if (b >= 0xC2 && b <= 0xDF) {
-                need_ = 1;
-            } else if (b >= 0xE0 && b <= 0xEF) {
-                need_ = 2;
-                if (b == 0xE0)
-                    lo_ = 0xA0;
-                else if (b == 0xED)
-                    hi_ = 0x9F;
-            } else if (b >= 0xF0 && b <= 0xF4) {
-                need_ = 3;
-                if (b == 0xF0)
-                    lo_ = 0x90;
-                else if (b == 0xF4)
-                    hi_ = 0x8F;
-            } else {
-                failed_ = true;
-            }
+            const Lead lead = LeadOf(b);
+            failed_ = lead.need == 0;
+            need_ = lead.need;
+            lo_ = static_cast<unsigned char>(lead.lo);
+            hi_ = static_cast<unsigned char>(lead.hi);
         } else {
-            unsigned char b = *p++;
+            const unsigned char b = *p++;
             if (b < lo_ || b > hi_) {
                 failed_ = true;
                 break;
