@@ -63,6 +63,19 @@ QAccessibleInterface* Of(QObject* object) {
     return QAccessible::queryAccessibleInterface(object);
 }
 
+// Shows the loaded window with the focus in its search box, ready to type;
+// null when it did not load or show.
+QLineEdit* TypingInto(MainWindow& window) {
+    if (!window.Loaded())
+        return nullptr;
+    window.ShowCentred();
+    if (!QTest::qWaitForWindowActive(&window))
+        return nullptr;
+    auto* box = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
+    box->setFocus();
+    return box;
+}
+
 } // namespace
 
 class AccessibilityTest : public QObject {
@@ -146,12 +159,8 @@ private slots:
     void selectedRowFollowsSearchAndClicks() {
         PriceDir dir(kParts);
         MainWindow window;
-        QVERIFY(window.Loaded());
-        window.ShowCentred();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-
-        auto* box = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
-        box->setFocus();
+        QLineEdit* box = TypingInto(window);
+        QVERIFY(box);
         QTest::keyClicks(box, QStringLiteral("b21"));
         for (int n = 1; n <= 4; ++n) {
             QAccessibleTableInterface* table = Of(List(window, n))->tableInterface();
@@ -190,11 +199,8 @@ private slots:
     void selectionChangesAreAnnounced() {
         PriceDir dir(kParts);
         MainWindow window;
-        QVERIFY(window.Loaded());
-        window.ShowCentred();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        auto* box = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
-        box->setFocus();
+        QLineEdit* box = TypingInto(window);
+        QVERIFY(box);
 
         // Typing: the found part takes the screen reader's focus; the other
         // lists only report their new selected row.
