@@ -2,6 +2,7 @@
 // several, and building the part-code finder over the loaded table. Files are
 // generated on first use and cached under $PRICELOOKUP_BENCH_DATA (default
 // build/bench-data).
+#include "basic_case_fold.h"
 #include "bench_support.h"
 #include "benchgen.h"
 #include "file_access.h"
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace pricelookup;
+using pricelookup::testing::BasicCaseFold;
 
 // What one fresh process needs to load a file: peak resident memory is only
 // meaningful in a process that has done nothing else, hence the fork.

@@ -13,10 +13,6 @@ namespace {
 constexpr std::uint32_t kNoKey = UINT32_MAX;
 constexpr std::size_t kGroups = 65536;
 
-inline char FoldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
 // The head of a folded code: its first two bytes as a group number (kNoKey
 // when the folded code is shorter), the next four packed into one word
 // (missing bytes are zero), and its first byte (-1 when empty).
@@ -68,20 +64,12 @@ std::uint32_t NextMask(std::size_t have) {
 [[gnu::noinline]] Head DecodedHeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold,
                                      bool& decoded) {
     Head head;
-    unsigned char bytes[12];
+    unsigned char bytes[6];
     std::size_t have = 0;
-    while (have < 6 && !code.empty()) {
-        if (static_cast<unsigned char>(code[0]) < 0x80) {
-            bytes[have++] = static_cast<unsigned char>(FoldAscii(code[0]));
-            code.remove_prefix(1);
-            continue;
-        }
-        decoded = true;
-        std::size_t used = 0;
-        char32_t c = fold(DecodeOne(code, encoding, used));
-        have += EncodeUtf8(c, reinterpret_cast<char*>(bytes + have));
-        code.remove_prefix(used);
-    }
+    FoldedBytes folded(code, encoding, fold);
+    while (have < 6 && !folded.Done())
+        bytes[have++] = folded.Next();
+    decoded = decoded || folded.Decoded();
     head.first = have > 0 ? bytes[0] : -1;
     if (have >= 2)
         head.group = std::uint32_t{bytes[0]} << 8 | bytes[1];
@@ -246,26 +234,10 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) 
 }
 
 bool PartCodeFinder::CodeStartsWith(std::size_t row, std::string_view prefix) const {
-    std::string_view code = table_.Text(row, PartCode);
-    char buf[4];
-    while (!prefix.empty()) {
-        if (code.empty())
+    FoldedBytes code(table_.Text(row, PartCode), encoding_, fold_);
+    for (char c : prefix)
+        if (code.Done() || code.Next() != static_cast<unsigned char>(c))
             return false;
-        if (static_cast<unsigned char>(code[0]) < 0x80) {
-            if (FoldAscii(code[0]) != prefix[0])
-                return false;
-            code.remove_prefix(1);
-            prefix.remove_prefix(1);
-            continue;
-        }
-        std::size_t used = 0;
-        std::size_t n = EncodeUtf8(fold_(DecodeOne(code, encoding_, used)), buf);
-        std::size_t cmp = std::min(n, prefix.size());
-        if (std::memcmp(buf, prefix.data(), cmp) != 0)
-            return false;
-        code.remove_prefix(used);
-        prefix.remove_prefix(cmp);
-    }
     return true;
 }
 

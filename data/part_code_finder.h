@@ -64,9 +64,6 @@ public:
     // yields row 0 when the table has rows.
     std::optional<std::size_t> Find(std::string_view text) const;
 
-    TextEncoding Encoding() const { return encoding_; }
-    CaseFoldFn Fold() const { return fold_; }
-
 private:
     void Build(std::vector<PartCodeGroups>& runs, unsigned threads);
     bool CodeStartsWith(std::size_t row, std::string_view foldedPrefix) const;

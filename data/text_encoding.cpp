@@ -149,44 +149,19 @@ std::size_t EncodeUtf8(char32_t c, char* out) noexcept {
     return 4;
 }
 
-char32_t BasicCaseFold(char32_t c) noexcept {
-    if (c >= 'A' && c <= 'Z')
-        return c + 32;
-    if (c < 0xC0)
-        return c == 0xB5 ? 0x3BC : c;
-    if (c <= 0xDE)
-        return c == 0xD7 ? c : c + 32;
-    if (c >= 0x100 && c <= 0x17F) {
-        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F)
-            return c == 0x17F ? U's' : c;
-        if (c == 0x178)
-            return 0xFF;
-        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        return oddUpper ? (c % 2 == 1 ? c + 1 : c) : (c % 2 == 0 ? c + 1 : c);
-    }
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2)
-        return c + 32;
-    if (c >= 0x410 && c <= 0x42F)
-        return c + 32;
-    if (c >= 0x400 && c <= 0x40F)
-        return c + 80;
-    return c;
+unsigned char FoldedBytes::NextCharacter() noexcept {
+    decoded_ = true;
+    std::size_t used = 0;
+    const char32_t c = fold_(DecodeOne(text_, encoding_, used));
+    text_.remove_prefix(used);
+    len_ = static_cast<unsigned char>(EncodeUtf8(c, reinterpret_cast<char*>(buf_)));
+    pos_ = 1;
+    return buf_[0];
 }
 
 void AppendFolded(std::string_view text, TextEncoding encoding, CaseFoldFn fold, std::string& out) {
-    char buf[4];
-    while (!text.empty()) {
-        auto b = static_cast<unsigned char>(text[0]);
-        if (b < 0x80) {
-            out.push_back(static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b));
-            text.remove_prefix(1);
-            continue;
-        }
-        std::size_t used = 0;
-        char32_t c = fold(DecodeOne(text, encoding, used));
-        out.append(buf, EncodeUtf8(c, buf));
-        text.remove_prefix(used);
-    }
+    for (FoldedBytes folded(text, encoding, fold); !folded.Done();)
+        out.push_back(static_cast<char>(folded.Next()));
 }
 
 } // namespace pricelookup

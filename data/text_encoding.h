@@ -42,9 +42,42 @@ std::size_t EncodeUtf8(char32_t c, char* out) noexcept;
 // A simple one-to-one case fold of a character, as the toolkit defines it.
 using CaseFoldFn = char32_t (*)(char32_t);
 
-// A fold for when no toolkit is at hand: the letters of ASCII, Latin-1,
-// Latin Extended-A, Greek and Cyrillic.
-char32_t BasicCaseFold(char32_t c) noexcept;
+// The case-folded UTF-8 bytes of `text`, decoded with `encoding`, one at a
+// time: the one road by which part codes and search texts are folded, so
+// that they always compare alike. ASCII letters fold inline; any other
+// character goes through `fold`, taken as a whole character when its first
+// byte is asked for.
+class FoldedBytes {
+public:
+    FoldedBytes(std::string_view text, TextEncoding encoding, CaseFoldFn fold) noexcept
+        : text_(text), encoding_(encoding), fold_(fold) {}
+
+    bool Done() const noexcept { return pos_ == len_ && text_.empty(); }
+    // The next byte; only while !Done().
+    unsigned char Next() noexcept {
+        if (pos_ < len_)
+            return buf_[pos_++];
+        const auto b = static_cast<unsigned char>(text_[0]);
+        if (b >= 0x80)
+            return NextCharacter();
+        text_.remove_prefix(1);
+        return b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b;
+    }
+    // Whether a byte above 127 was decoded, whose character depends on the
+    // encoding.
+    bool Decoded() const noexcept { return decoded_; }
+
+private:
+    unsigned char NextCharacter() noexcept;
+
+    std::string_view text_;
+    TextEncoding encoding_;
+    CaseFoldFn fold_;
+    unsigned char buf_[4] = {};
+    unsigned char pos_ = 0;
+    unsigned char len_ = 0;
+    bool decoded_ = false;
+};
 
 // Appends the case-folded UTF-8 form of `text`, decoded with `encoding`.
 void AppendFolded(std::string_view text, TextEncoding encoding, CaseFoldFn fold, std::string& out);

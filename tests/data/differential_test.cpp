@@ -1,3 +1,4 @@
+#include "basic_case_fold.h"
 #include "load_in_parts.h"
 #include "part_code_finder.h"
 #include "reference_reader.h"
@@ -16,6 +17,7 @@
 #include <vector>
 
 using namespace pricelookup;
+using pricelookup::testing::BasicCaseFold;
 using pricelookup::testing::ReferenceRead;
 
 namespace {

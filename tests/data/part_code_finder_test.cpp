@@ -1,3 +1,5 @@
+#include "basic_case_fold.h"
+#include "linear_finder.h"
 #include "part_code_finder.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,8 @@
 #include <vector>
 
 using namespace pricelookup;
+using pricelookup::testing::BasicCaseFold;
+using pricelookup::testing::LinearFinder;
 
 namespace {
 
@@ -22,28 +26,6 @@ PriceTable TableOf(const std::vector<std::string>& codes) {
     }
     return table;
 }
-
-// The find done the plain way: fold every code and the text, compare from the top.
-class LinearFinder {
-public:
-    LinearFinder(const PriceTable& table, TextEncoding encoding) {
-        for (std::size_t r = 0; r < table.size(); ++r) {
-            codes_.emplace_back();
-            AppendFolded(table.Text(r, PartCode), encoding, BasicCaseFold, codes_.back());
-        }
-    }
-    Row Find(std::string_view text) const {
-        std::string folded;
-        AppendFolded(text, TextEncoding::Utf8, BasicCaseFold, folded);
-        for (std::size_t r = 0; r < codes_.size(); ++r)
-            if (codes_[r].starts_with(folded))
-                return r;
-        return kNoRow;
-    }
-
-private:
-    std::vector<std::string> codes_;
-};
 
 } // namespace
 

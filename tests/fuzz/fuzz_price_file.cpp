@@ -1,6 +1,8 @@
 // libFuzzer target: any bytes as a price file, through the whole reading road.
 // Each broken invariant traps, so libFuzzer keeps the input that broke it.
 
+#include "basic_case_fold.h"
+#include "linear_finder.h"
 #include "part_code_finder.h"
 #include "price_file.h"
 #include "price_table.h"
@@ -17,6 +19,8 @@
 #include <vector>
 
 using namespace pricelookup;
+using pricelookup::testing::BasicCaseFold;
+using pricelookup::testing::LinearFinder;
 
 namespace {
 
@@ -81,18 +85,8 @@ char32_t KeepCase(char32_t c) {
 
 void CheckFinder(const PriceTable& table, TextEncoding encoding, std::string_view bytes) {
     PartCodeFinder finder(table, encoding, BasicCaseFold);
-    std::vector<std::string> folded(table.size());
-    for (std::size_t r = 0; r < table.size(); ++r)
-        AppendFolded(table.Text(r, PartCode), encoding, BasicCaseFold, folded[r]);
-    auto check = [&](std::string_view text) {
-        std::string want;
-        AppendFolded(text, TextEncoding::Utf8, BasicCaseFold, want);
-        std::optional<std::size_t> linear;
-        for (std::size_t r = 0; r < folded.size() && !linear; ++r)
-            if (folded[r].starts_with(want))
-                linear = r;
-        Check(finder.Find(text) == linear);
-    };
+    const LinearFinder linear(table, encoding);
+    auto check = [&](std::string_view text) { Check(finder.Find(text) == linear.Find(text)); };
 
     // Codes of a few rows as typed (in UTF-8), a character at a time and back.
     for (std::size_t row : {std::size_t{0}, table.size() / 2, table.size() - 1}) {
