@@ -143,7 +143,13 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) 
     std::vector<std::size_t> firstRow(runs.size() + 1, 0);
     for (std::size_t i = 0; i < runs.size(); ++i)
         firstRow[i + 1] = firstRow[i] + runs[i].rows_;
+    CountRuns(runs, firstRow, threads);
+    const std::vector<std::size_t> segmentOf = SizeGroups(runs);
+    PlaceRows(runs, firstRow, segmentOf, threads);
+}
 
+void PartCodeFinder::CountRuns(std::vector<PartCodeGroups>& runs,
+                               const std::vector<std::size_t>& firstRow, unsigned threads) {
     // A run counted in the other encoding counts again where that mattered.
     RunTasks(runs.size(), threads, [&](std::size_t i) {
         PartCodeGroups& run = runs[i];
@@ -160,7 +166,9 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) 
         for (std::size_t b = 0; b < 256; ++b)
             if (runs[i].firstByByte_[b] != kNoKey)
                 firstByByte_[b] = static_cast<std::uint32_t>(firstRow[i] + runs[i].firstByByte_[b]);
+}
 
+std::vector<std::size_t> PartCodeFinder::SizeGroups(const std::vector<PartCodeGroups>& runs) {
     // The runs are taken together into segments of about a million rows, or
     // one run each when they are larger; each segment groups its rows on its
     // own, after the segments before it. A run's rows then go to the few
@@ -198,7 +206,12 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) 
         placed = start[kGroups];
     }
     rows_.resize(placed);
+    return segmentOf;
+}
 
+void PartCodeFinder::PlaceRows(std::vector<PartCodeGroups>& runs,
+                               const std::vector<std::size_t>& firstRow,
+                               const std::vector<std::size_t>& segmentOf, unsigned threads) {
     // Within a group of a segment the runs follow each other, so rows keep
     // their order. A run's count of a group becomes where its rows of that
     // group go; the rows of a short run go there at once.

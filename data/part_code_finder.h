@@ -65,7 +65,15 @@ public:
     std::optional<std::size_t> Find(std::string_view text) const;
 
 private:
+    // Groups the rows of the runs, which cover the table's rows in order.
     void Build(std::vector<PartCodeGroups>& runs, unsigned threads);
+    // Counts again the runs counted in another encoding; takes their first rows.
+    void CountRuns(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& firstRow,
+                   unsigned threads);
+    // Sizes the groups of every segment; returns each run's segment.
+    std::vector<std::size_t> SizeGroups(const std::vector<PartCodeGroups>& runs);
+    void PlaceRows(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& firstRow,
+                   const std::vector<std::size_t>& segmentOf, unsigned threads);
     bool CodeStartsWith(std::size_t row, std::string_view foldedPrefix) const;
     std::optional<std::size_t> Scan(std::string_view folded, std::size_t from) const;
 

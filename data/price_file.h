@@ -4,6 +4,7 @@
 #include "part_code_finder.h"
 #include "pod_buffer.h"
 #include "price_table.h"
+#include "split_line.h"
 #include "text_encoding.h"
 
 #include <cstddef>
@@ -24,26 +25,6 @@ inline constexpr std::string_view kPriceFileName = "sorted.dat";
 // The most rows the lists can hold: a row number must fit the toolkit's int,
 // and so must the rows' total height in pixels. A longer file is refused.
 inline constexpr std::uint64_t kMaxRows = 50'000'000;
-
-// Adds to tVal the number of commas in tStr.
-void CountCommas(std::string_view tStr, std::uint64_t& tVal);
-
-// Removes one leading double quote, then, if anything is left and it ends in a
-// double quote, that one too.
-void StripTextDelim(std::string& tmpStr);
-void StripTextDelim(std::string_view& tmpStr);
-
-// Cuts one line (without its ending) into fields and hands fields 1 to 4 to
-// the table's PopulateForm; then ends the row, so every line is one row.
-// A comma separates fields, except inside a field that opens with a double
-// quote and has a closing one: a double quote at the end of the line or right
-// before a comma, where "" stands for one quote. Such a field is the text
-// between its quotes with every "" made ". A field that opens with a quote but
-// never closes is cut at the next comma and loses its enclosing quotes.
-// `scratch` is a reusable buffer that holds the line's unescaped quoted
-// fields until its row ends. Linear in the line.
-void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch);
-void SplitStr(std::string_view tStr, PriceTable& table, std::string& scratch);
 
 // Told the length in bytes of each line as read, before the line was split,
 // without its line ending. The single-thread road calls it after every line;
