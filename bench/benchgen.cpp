@@ -237,6 +237,21 @@ std::string LinesName(std::uint64_t lines) {
     return std::to_string(lines);
 }
 
+namespace {
+
+// Whether the stamp file holds exactly `want`.
+bool ReadStamp(const std::string& path, const std::string& want) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::string have(want.size() + 1, '\0');
+    have.resize(std::fread(have.data(), 1, have.size(), f));
+    std::fclose(f);
+    return have == want;
+}
+
+} // namespace
+
 PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
                                    std::uint64_t seed) {
     namespace fs = std::filesystem;
@@ -255,19 +270,11 @@ PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
     fs::path stampFile = dir / "sorted.dat.stamp";
 
     // The stamp names what made the file; without a match, make it again.
-    std::uint64_t size = fs::file_size(file, ec);
-    if (!ec) {
-        std::string want = Stamp(lines, seed, size);
-        std::string have(want.size() + 1, '\0');
-        if (std::FILE* f = std::fopen(stampFile.c_str(), "rb")) {
-            have.resize(std::fread(have.data(), 1, have.size(), f));
-            std::fclose(f);
-            if (have == want) {
-                prepared.ok = true;
-                prepared.bytes = size;
-                return prepared;
-            }
-        }
+    const std::uint64_t size = fs::file_size(file, ec);
+    if (!ec && ReadStamp(stampFile.string(), Stamp(lines, seed, size))) {
+        prepared.ok = true;
+        prepared.bytes = size;
+        return prepared;
     }
 
     // Made under another name and renamed, so an interrupted run leaves no
