@@ -212,6 +212,24 @@ bool FormatPlainDigits(std::string_view field, char* out, std::size_t& length) n
     const std::size_t n = field.size();
     if (n == 0 || n > 15)
         return false;
+    const char* f = field.data();
+    if (n >= 3 && f[0] != '0') {
+        // Nearly every price: the text is the field itself with the point put
+        // in before the last two digits. Checked and copied in one pass with a
+        // branch only at its end: a separate check and copy cost two calls.
+        bool digits = IsDigit(f[n - 2]) & IsDigit(f[n - 1]);
+        for (std::size_t i = 0; i < n - 2; ++i) {
+            digits &= IsDigit(f[i]);
+            out[i] = f[i];
+        }
+        if (!digits)
+            return false;
+        out[n - 2] = '.';
+        out[n - 1] = f[n - 2];
+        out[n] = f[n - 1];
+        length = n + 1;
+        return true;
+    }
     bool digits = true;
     for (char ch : field)
         digits &= IsDigit(ch);
