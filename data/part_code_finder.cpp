@@ -247,7 +247,7 @@ void PartCodeFinder::PlaceRows(std::vector<PartCodeGroups>& runs,
 }
 
 bool PartCodeFinder::CodeStartsWith(std::size_t row, std::string_view prefix) const {
-    FoldedBytes code(table_.Text(row, PartCode), encoding_, fold_);
+    FoldedBytes code(table_.Cell(row, PartCode, cell_), encoding_, fold_);
     for (char c : prefix)
         if (code.Done() || code.Next() != static_cast<unsigned char>(c))
             return false;

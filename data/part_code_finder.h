@@ -100,6 +100,7 @@ private:
     mutable std::optional<std::size_t> lastPosition_;
     mutable bool haveLast_ = false;
     mutable std::string folded_;
+    mutable std::string cell_;
 };
 
 } // namespace pricelookup

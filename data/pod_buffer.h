@@ -82,13 +82,15 @@ public:
     }
     void clear() { size_ = 0; }
 
-    // Gives back the capacity that was reserved but never used.
-    void shrink_to_fit() {
-        if (capacity_ == size_ || size_ == 0)
+    // Gives back the capacity that was reserved but never used, all but
+    // `spare` values.
+    void shrink_to_fit(std::size_t spare = 0) {
+        const std::size_t keep = size_ + spare;
+        if (capacity_ <= keep || size_ == 0)
             return;
-        if (void* p = std::realloc(data_, size_ * sizeof(T))) {
+        if (void* p = std::realloc(data_, keep * sizeof(T))) {
             data_ = static_cast<T*>(p);
-            capacity_ = size_;
+            capacity_ = keep;
         }
     }
 

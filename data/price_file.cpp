@@ -29,9 +29,9 @@ bool LineReader::Line(std::string_view line, std::uint64_t end) {
     if (lines_ == 0 && atFileStart_ && line.substr(0, 3) == "\xEF\xBB\xBF")
         line.remove_prefix(3);
     ++lines_;
-    SplitStr(line, table_, scratch_);
+    table_.AddLine(line);
     if (groups_)
-        groups_->Add(table_.LastPartCode());
+        groups_->Add(table_.LastPartCode(scratch_));
     if (progress_)
         progress_(length);
     else if (end <= summedUpTo_)

@@ -1,6 +1,7 @@
 #include "price_table.h"
 
 #include "amount.h"
+#include "split_line.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,105 +11,87 @@
 
 namespace pricelookup {
 
-namespace {
-
-std::size_t ReadLength(const char*& p) {
-    std::size_t value = 0;
-    int shift = 0;
-    for (;;) {
-        auto b = static_cast<unsigned char>(*p++);
-        value |= static_cast<std::size_t>(b & 0x7F) << shift;
-        if (b < 0x80)
-            return value;
-        shift += 7;
-    }
-}
-
-} // namespace
-
 PriceTable::PriceTable() {
     arenas_.emplace_back();
+}
+
+void PriceTable::AddLine(std::string_view line) {
+    if (arenas_.back().text.size() + line.size() + kPad > UINT32_MAX &&
+        !arenas_.back().rowStart.empty())
+        NewArena();
+    Arena& arena = arenas_.back();
+    char* out = arena.text.grow_by(line.size() + kPad);
+    if (!line.empty())
+        std::memcpy(out, line.data(), line.size());
+    arena.rowStart.push_back(static_cast<std::uint32_t>(arena.text.size()));
+    arena.text.commit(line.size());
+    ++rows_;
 }
 
 void PriceTable::PopulateForm(std::string_view theStr, int tCol) {
     if (tCol < nextColumn_ || tCol > RetailPrice)
         return;
-    // A loop, not a call to itself for the skipped columns: the recursion,
-    // unrolled, cost every field a long prologue of spills.
-    auto set = [this](int column, std::string_view text) {
-        if (column >= CostPrice) {
-            const int i = column - CostPrice;
-            priceLength_[i] = FormatPriceField(text, price_[i]);
-        } else {
-            text_[column - PartCode] = text;
+    // Every field goes in quotes, its own quotes doubled, so that the line
+    // cuts back into exactly these fields.
+    for (int c = nextColumn_; c <= tCol; ++c) {
+        if (c > PartCode)
+            building_ += ',';
+        if (c < tCol)
+            continue;
+        building_ += '"';
+        for (char ch : theStr) {
+            building_ += ch;
+            if (ch == '"')
+                building_ += '"';
         }
-    };
-    for (int c = nextColumn_; c < tCol; ++c)
-        set(c, {});
-    set(tCol, theStr);
+        building_ += '"';
+    }
     nextColumn_ = tCol + 1;
 }
 
-namespace {
-
-char* WriteField(char* p, std::string_view text) {
-    std::size_t n = text.size();
-    while (n >= 0x80) {
-        *p++ = static_cast<char>((n & 0x7F) | 0x80);
-        n >>= 7;
-    }
-    *p++ = static_cast<char>(n);
-    if (!text.empty())
-        std::memcpy(p, text.data(), text.size());
-    return p + text.size();
-}
-
-// A price's buffer is far longer than the price, so a short one goes over in
-// one fixed-size copy, without a call; the arena has room for the overshoot.
-constexpr std::size_t kPriceCopy = 16;
-static_assert(kMaxAmountText >= kPriceCopy);
-
-char* WritePrice(char* p, const char* text, std::size_t n) {
-    if (n > kPriceCopy)
-        return WriteField(p, {text, n});
-    *p++ = static_cast<char>(n);
-    std::memcpy(p, text, kPriceCopy);
-    return p + n;
-}
-
-} // namespace
-
 void PriceTable::EndRow() {
-    if (nextColumn_ <= RetailPrice)
-        PopulateForm({}, RetailPrice);
-    const std::string_view fields[kColumnCount] = {
-        text_[0], text_[1], {price_[0], priceLength_[0]}, {price_[1], priceLength_[1]}};
-    // Ten bytes of length at most per field, and the last price's overshoot.
-    const std::size_t most = fields[0].size() + fields[1].size() + fields[2].size() +
-                             fields[3].size() + 4 * 10 + kPriceCopy;
-    if (arenas_.back().text.size() + most > UINT32_MAX && !arenas_.back().rowStart.empty())
-        NewArena();
-    Arena& arena = arenas_.back();
-    char* out = arena.text.grow_by(most);
-    char* p = out;
-    p = WriteField(p, fields[0]);
-    lastPartCode_ = {arena.text.size() + static_cast<std::size_t>(p - out) - fields[0].size(),
-                     fields[0].size()};
-    p = WriteField(p, fields[1]);
-    p = WritePrice(p, price_[0], priceLength_[0]);
-    p = WritePrice(p, price_[1], priceLength_[1]);
-    arena.rowStart.push_back(static_cast<std::uint32_t>(arena.text.size()));
-    arena.text.commit(static_cast<std::size_t>(p - out));
-    ++rows_;
+    AddLine(building_);
+    building_.clear();
     nextColumn_ = PartCode;
-    // Two plain stores: the chained form stored text_[1] in halves and read it
-    // back whole, a forwarding stall on every row.
-    text_[0] = {};
-    text_[1] = {};
+}
+
+std::string_view PriceTable::Cell(std::size_t row, int column, std::string& scratch) const {
+    if (row >= rows_ || column < PartCode || column > RetailPrice)
+        return {};
+    const Arena& arena = ArenaOf(row);
+    std::string_view fields[kColumnCount];
+    SplitFields(arena.Line(row - arena.firstRow), fields, column, scratch);
+    const std::string_view field = fields[column - PartCode];
+    if (column < CostPrice)
+        return field;
+    char price[kMaxAmountText];
+    const std::size_t n = FormatPriceField(field, price);
+    scratch.assign(price, n);
+    return scratch;
+}
+
+std::string PriceTable::Text(std::size_t row, int column) const {
+    std::string scratch;
+    return std::string(Cell(row, column, scratch));
+}
+
+std::string_view PriceTable::QuotedPartCode(std::string_view line, std::string& scratch) {
+    std::string_view code;
+    SplitFields(line, &code, 1, scratch);
+    if (scratch.empty() || code.data() != scratch.data())
+        return code; // a view of the line, which the arena pads
+    const std::size_t n = code.size();
+    scratch.append(kPad, '\0');
+    return {scratch.data(), n};
+}
+
+std::string_view PriceTable::LastPartCode(std::string& scratch) const {
+    const Arena& arena = arenas_.back();
+    return PartCodeOf(arena.Line(arena.rowStart.size() - 1), scratch);
 }
 
 void PriceTable::NewArena() {
-    arenas_.back().text.shrink_to_fit();
+    arenas_.back().text.shrink_to_fit(kPad);
     arenas_.back().rowStart.shrink_to_fit();
     arenas_.emplace_back();
     arenas_.back().firstRow = rows_;
@@ -127,28 +110,12 @@ const PriceTable::Arena& PriceTable::ArenaOf(std::size_t row) const {
     return *(it - 1);
 }
 
-const char* PriceTable::RowText(const Arena& arena, std::size_t localRow, int column) {
-    const char* p = arena.text.data() + arena.rowStart[localRow];
-    for (int c = PartCode; c < column; ++c) {
-        std::size_t n = ReadLength(p);
-        p += n;
-    }
-    return p;
-}
-
-std::string_view PriceTable::Text(std::size_t row, int column) const {
-    const Arena& arena = ArenaOf(row);
-    const char* p = RowText(arena, row - arena.firstRow, column);
-    std::size_t n = ReadLength(p);
-    return {p, n};
-}
-
 namespace {
 
-// Stored rows are shorter than their lines (no commas, no line ends), except
-// for short price fields, which grow to their amount text.
+// A row holds its line without the ending; every arena keeps a few bytes
+// spare past its last line.
 std::uint64_t ArenaForFile(std::uint64_t bytes) {
-    const std::uint64_t arena = bytes + bytes / 4 + 4096;
+    const std::uint64_t arena = bytes + 4096;
     return arena > bytes ? arena : UINT64_MAX; // a file near 2^64 bytes overflows the sum
 }
 // Price lists run to some 60 bytes a line; a file of shorter lines grows the
@@ -193,7 +160,7 @@ void PriceTable::Reserve(std::size_t rows, std::size_t arenaBytes) {
 
 void PriceTable::ShrinkToFit() {
     for (Arena& arena : arenas_) {
-        arena.text.shrink_to_fit();
+        arena.text.shrink_to_fit(kPad);
         arena.rowStart.shrink_to_fit();
     }
 }
@@ -210,7 +177,6 @@ void PriceTable::Append(PriceTable&& rest) {
         arenas_.push_back(std::move(arena));
     }
     rows_ += rest.rows_;
-    lastPartCode_ = rest.lastPartCode_;
     rest.arenas_.clear();
     rest.arenas_.emplace_back();
     rest.rows_ = 0;

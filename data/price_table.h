@@ -1,13 +1,13 @@
 #pragma once
 
-#include "amount.h"
+#include "byte_scan.h"
 #include "pod_buffer.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace pricelookup {
@@ -21,25 +21,25 @@ inline constexpr int kColumnCount = 4;
 // one row in all four columns; row r of each column comes from line r + 1.
 // Rows are 0-based here; the lists show them in file order.
 //
-// Text lives in arenas: per row, the four fields one after the other, each
-// behind its length as a LEB128 number. Besides its arena a row costs one
-// 32-bit offset, so a file of ten million lines needs no per-row objects. A
-// table loaded in parts keeps one arena per part, joined by row number rather
-// than copied together; an arena that would pass 4 GiB is closed and the rows
-// go on in a new one.
+// The table keeps each line as it was read, without its ending, and cuts it
+// into fields only when a row is asked for: the lists show a screenful of
+// rows at a time, so the load copies bytes and nothing more. Lines live in
+// arenas, one after the other; besides its bytes a row costs one 32-bit
+// offset. A table loaded in parts keeps one arena per part, joined by row
+// number rather than copied together; an arena that would pass 4 GiB is
+// closed and the rows go on in a new one.
 class PriceTable {
 public:
     PriceTable();
 
-    // Adds one field of the line being read. Fields arrive in column order:
-    // 1 and 2 are kept as they are, 3 and 4 become amount text, any other
-    // column number is ignored. A column skipped over gets an empty field.
-    // The text of columns 1 and 2 must stay valid until EndRow, as the line
-    // it was cut from does.
-    void PopulateForm(std::string_view theStr, int tCol);
+    // Adds one line (without its ending) as the next row.
+    void AddLine(std::string_view line);
 
-    // Ends the line being read: the columns it did not reach get an empty
-    // field (an empty price shows 0.00), so every line makes exactly one row.
+    // Builds the next row field by field instead. Fields arrive in column
+    // order; any other column number is ignored, and a column skipped over
+    // gets an empty field. EndRow adds the row, with an empty field for every
+    // column it did not reach (an empty price shows 0.00).
+    void PopulateForm(std::string_view theStr, int tCol);
     void EndRow();
 
     // Number of rows of a column. The four counts are always equal.
@@ -47,16 +47,18 @@ public:
     std::size_t size() const { return rows_; }
     bool empty() const { return size() == 0; }
 
-    // Text of a row (0-based) of a column (1 to 4); valid while the table lives.
-    std::string_view Text(std::size_t row, int column) const;
+    // The text of a row (0-based) of a column (1 to 4): a view of the table
+    // or of `scratch`, valid until either changes.
+    std::string_view Cell(std::size_t row, int column, std::string& scratch) const;
+    // The same as a string, for callers off the hot path.
+    std::string Text(std::size_t row, int column) const;
 
-    // The part code of the last row, as Text(size() - 1, PartCode), without
-    // walking to it.
-    std::string_view LastPartCode() const {
-        return {arenas_.back().text.data() + lastPartCode_.first, lastPartCode_.second};
-    }
+    // The part code of the last row, as Cell(size() - 1, PartCode), with eight
+    // bytes readable from its start whatever its length.
+    std::string_view LastPartCode(std::string& scratch) const;
 
-    // Calls f(row, partCode) for the rows first to last - 1, in order.
+    // Calls f(row, partCode) for the rows first to last - 1, in order; eight
+    // bytes are readable from the start of each code.
     template <typename F> void ForEachPartCode(std::size_t first, std::size_t last, F&& f) const;
 
     // Makes room for a file of `bytes` bytes ahead of the load, so that a
@@ -79,41 +81,49 @@ public:
     std::size_t MemoryUsed() const;
 
 private:
+    // Bytes kept readable past an arena's last line, so that eight bytes can
+    // be read from the start of any part code.
+    static constexpr std::size_t kPad = 8;
+
     struct Arena {
         std::size_t firstRow = 0;
         PodBuffer<char> text;
-        PodBuffer<std::uint32_t> rowStart; // where each row's text begins
+        PodBuffer<std::uint32_t> rowStart; // where each row's line begins
+
+        std::string_view Line(std::size_t localRow) const {
+            const std::size_t begin = rowStart[localRow];
+            const std::size_t end =
+                localRow + 1 < rowStart.size() ? rowStart[localRow + 1] : text.size();
+            return {text.data() + begin, end - begin};
+        }
     };
     const Arena& ArenaOf(std::size_t row) const;
-    static const char* RowText(const Arena& arena, std::size_t localRow, int column);
+    // The part code of a line whose first byte is a double quote.
+    static std::string_view QuotedPartCode(std::string_view line, std::string& scratch);
+    static std::string_view PartCodeOf(std::string_view line, std::string& scratch) {
+        if (line.empty() || line.front() != '"')
+            return {line.data(),
+                    static_cast<std::size_t>(FindByte(line.data(), line.data() + line.size(), ',') -
+                                             line.data())};
+        return QuotedPartCode(line, scratch);
+    }
     void NewArena();
 
     std::vector<Arena> arenas_; // never empty: rows are added to the last
     std::size_t rows_ = 0;
 
-    // Where the last row's part code is in the last arena, and its length.
-    std::pair<std::size_t, std::size_t> lastPartCode_{0, 0};
-
-    // The row being read, written to the arena whole by EndRow.
+    // The row PopulateForm builds, as a line of quoted fields.
+    std::string building_;
     int nextColumn_ = PartCode;
-    std::string_view text_[2];
-    char price_[2][kMaxAmountText];
-    std::size_t priceLength_[2] = {0, 0};
 };
 
 template <typename F>
 void PriceTable::ForEachPartCode(std::size_t first, std::size_t last, F&& f) const {
+    std::string scratch;
     for (const Arena& arena : arenas_) {
         const std::size_t end = arena.firstRow + arena.rowStart.size();
-        for (std::size_t row = std::max(first, arena.firstRow); row < std::min(last, end); ++row) {
-            const char* p = arena.text.data() + arena.rowStart[row - arena.firstRow];
-            std::size_t n = static_cast<unsigned char>(*p);
-            if (n < 0x80) {
-                f(row, std::string_view(p + 1, n));
-                continue;
-            }
-            f(row, Text(row, PartCode));
-        }
+        for (std::size_t row = std::max(first, arena.firstRow); row < std::min(last, end); ++row)
+            f(row, PartCodeOf(arena.Line(row - arena.firstRow), scratch));
     }
 }
 

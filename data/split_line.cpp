@@ -2,6 +2,8 @@
 
 #include "byte_scan.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -124,13 +126,21 @@ std::string_view Unescape(std::string_view quoted, std::string_view line, std::s
 
 } // namespace
 
-void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch) {
+void SplitFields(std::string_view tStr, std::string_view* fields, int count, std::string& scratch) {
     std::size_t pos = 0;
     scratch.clear();
+    for (int i = 0; i < count; ++i)
+        fields[i] = {};
+    // An unquoted first field alone needs no comma mask: the part code of
+    // every row is cut during the load.
+    if (count == 1 && (tStr.empty() || tStr.front() != '"')) {
+        fields[0] = tStr.substr(0, FindComma(tStr, 0));
+        return;
+    }
     const CommaFinder commas(tStr);
-    // Fields after the fourth are dropped, so the scan ends with the fourth:
-    // a line of millions of commas costs no more than its first four fields.
-    for (int tCol = PartCode; tCol <= RetailPrice; ++tCol) {
+    // Fields after the last one asked for are never looked at: a line of
+    // millions of commas costs no more than its first four fields.
+    for (int i = 0; i < count; ++i) {
         std::string_view field;
         std::size_t end;
         bool escaped = false;
@@ -148,16 +158,11 @@ void DoCommas(std::string_view tStr, PriceTable& table, std::string& scratch) {
             if (!field.empty() && field.front() == '"')
                 StripTextDelim(field);
         }
-        table.PopulateForm(field, tCol);
+        fields[i] = field;
         if (end >= tStr.size())
             break;
         pos = end + 1;
     }
-    table.EndRow();
-}
-
-void SplitStr(std::string_view tStr, PriceTable& table, std::string& scratch) {
-    DoCommas(tStr, table, scratch);
 }
 
 } // namespace pricelookup

@@ -30,7 +30,8 @@ QVariant PriceColumnModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole || !table_ || index.column() != 0 ||
         index.row() < 0 || static_cast<std::size_t>(index.row()) >= table_->size())
         return {};
-    return DecodeText(table_->Text(static_cast<std::size_t>(index.row()), column_), encoding_);
+    return DecodeText(table_->Cell(static_cast<std::size_t>(index.row()), column_, cell_),
+                      encoding_);
 }
 
 QVariant PriceColumnModel::headerData(int section, Qt::Orientation orientation, int role) const {

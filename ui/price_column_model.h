@@ -28,6 +28,7 @@ private:
     int column_;
     const PriceTable* table_ = nullptr;
     TextEncoding encoding_ = TextEncoding::Utf8;
+    mutable std::string cell_; // the text of the last cell asked for, when not the table's
 };
 
 // Text of the file's bytes for the screen.

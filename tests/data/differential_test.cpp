@@ -96,7 +96,7 @@ std::vector<std::string> Probes(const PriceTable& table, std::string_view bytes)
     for (std::size_t row : {std::size_t{0}, table.size() / 2, table.size() - 1}) {
         if (row >= table.size())
             continue;
-        std::string_view code = table.Text(row, PartCode);
+        const std::string code = table.Text(row, PartCode);
         for (std::size_t n = 1; n <= std::min<std::size_t>(code.size(), 8); ++n)
             probes.emplace_back(code.substr(0, n));
     }

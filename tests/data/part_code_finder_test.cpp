@@ -29,6 +29,20 @@ PriceTable TableOf(const std::vector<std::string>& codes) {
 
 } // namespace
 
+TEST(prefix_find, codes_are_cut_from_lines_in_every_form) {
+    PriceTable table;
+    for (std::string_view line : {"b1,x", R"("a""q",y)", R"("a,b",z)", "\"ab", "Zz"})
+        table.AddLine(line);
+    table.ShrinkToFit();
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);
+    EXPECT_EQ(finder.Find("b1"), Row(0));
+    EXPECT_EQ(finder.Find("a\""), Row(1));
+    EXPECT_EQ(finder.Find("a,"), Row(2));
+    EXPECT_EQ(finder.Find("ab"), Row(3));
+    EXPECT_EQ(finder.Find("zz"), Row(4));
+    EXPECT_EQ(finder.Find("zzz"), kNoRow);
+}
+
 TEST(prefix_find, ignores_letter_case_and_matches_only_at_the_start) {
     PriceTable table = TableOf({"xab", "ABC123", "ab", "Ab-9"});
     PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold);

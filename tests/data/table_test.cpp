@@ -66,6 +66,28 @@ TEST(price_table, fields_after_the_fourth_are_dropped_without_shifting) {
     EXPECT_EQ(table.RowCount(5), 0u);
 }
 
+TEST(price_table, built_rows_keep_quotes_commas_and_skipped_columns) {
+    PriceTable table;
+    table.PopulateForm(R"(A"1, "x")", 1);
+    table.PopulateForm("12", 3);
+    table.EndRow();
+    table.PopulateForm(R"(")", 2);
+    table.EndRow();
+    EXPECT_EQ(Rows(table), (Lines{R"(A"1, "x" |  | 0.12 | 0.00)", R"( | " | 0.00 | 0.00)"}));
+}
+
+TEST(price_table, cells_are_cut_from_the_line_when_asked_for) {
+    PriceTable table;
+    table.AddLine(R"("A""1",x,"1,5",7,extra)");
+    std::string scratch;
+    EXPECT_EQ(table.Cell(0, PartCode, scratch), R"(A"1)");
+    EXPECT_EQ(table.Cell(0, Description, scratch), "x");
+    EXPECT_EQ(table.Cell(0, CostPrice, scratch), "0.01");
+    EXPECT_EQ(table.Cell(0, RetailPrice, scratch), "0.07");
+    EXPECT_EQ(table.Cell(0, 5, scratch), "");
+    EXPECT_EQ(table.Cell(1, PartCode, scratch), "");
+}
+
 TEST(price_table, long_fields_and_many_rows_round_trip) {
     PriceTable table;
     std::string longText(100000, 'x');

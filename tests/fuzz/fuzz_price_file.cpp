@@ -130,7 +130,7 @@ void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const Loa
     for (std::size_t row : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
         if (row >= whole.size())
             continue;
-        const std::string_view code = whole.Text(row, PartCode);
+        const std::string code = whole.Text(row, PartCode);
         for (std::size_t n = 0; n <= code.size() && n <= 8; ++n)
             Check(r.finder->Find(code.substr(0, n)) == finder.Find(code.substr(0, n)));
     }
