@@ -7,10 +7,6 @@
 #include <new>
 #include <type_traits>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace pricelookup {
 
 // A growable array of trivially copyable values on malloc/realloc.
@@ -59,7 +55,6 @@ public:
             throw std::bad_alloc();
         data_ = static_cast<T*>(p);
         capacity_ = n;
-        AdviseLargePages();
     }
 
     // Makes room for n more values and returns where they go; commit() counts them.
@@ -100,19 +95,6 @@ public:
     }
 
 private:
-    // A large buffer is filled on large pages where the system offers them.
-    void AdviseLargePages() {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-        const auto begin = reinterpret_cast<std::uintptr_t>(data_);
-        const std::uintptr_t end = begin + capacity_ * sizeof(T);
-        const std::uintptr_t first = (begin + kLarge - 1) & ~(kLarge - 1);
-        const std::uintptr_t last = end & ~(kLarge - 1);
-        if (last > first)
-            madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-    }
-
     std::size_t next_capacity(std::size_t needed) const {
         std::size_t c = capacity_ < 4096 / sizeof(T) ? 4096 / sizeof(T) : capacity_ + capacity_ / 2;
         return c < needed ? needed : c;
