@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <system_error>
 
 namespace pricelookup {
 
@@ -130,22 +131,40 @@ PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, C
         runs.back().rows_ = rows * (i + 1) / parts - rows * i / parts;
         runs.back().counted_ = false;
     }
-    Build(runs, threads);
+    Build(runs, threads, false);
 }
 
 PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
                                std::vector<PartCodeGroups>& runs, unsigned threads)
     : table_(table), encoding_(encoding), fold_(fold) {
-    Build(runs, threads);
+    Build(runs, threads, true);
 }
 
-void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads) {
-    std::vector<std::size_t> firstRow(runs.size() + 1, 0);
+void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads, bool later) {
+    firstRow_.assign(runs.size() + 1, 0);
     for (std::size_t i = 0; i < runs.size(); ++i)
-        firstRow[i + 1] = firstRow[i] + runs[i].rows_;
-    CountRuns(runs, firstRow, threads);
-    const std::vector<std::size_t> segmentOf = SizeGroups(runs);
-    PlaceRows(runs, firstRow, segmentOf, threads);
+        firstRow_[i + 1] = firstRow_[i] + runs[i].rows_;
+    CountRuns(runs, firstRow_, threads);
+    PositionRuns(runs, SizeGroups(runs));
+    runs_ = std::move(runs);
+    if (!later) {
+        PlaceCountedRuns(threads);
+        return;
+    }
+    // Nothing needs the rows in their groups before the first find, which
+    // waits for them: they are placed on a thread of their own while the
+    // window shows. Every allocation is made by now, so running out of memory
+    // is still told during the load.
+    try {
+        placed_ = std::async(std::launch::async, [this] { PlaceCountedRuns(1); });
+    } catch (const std::system_error&) {
+        PlaceCountedRuns(threads);
+    }
+}
+
+PartCodeFinder::~PartCodeFinder() {
+    if (placed_.valid())
+        placed_.wait();
 }
 
 void PartCodeFinder::CountRuns(std::vector<PartCodeGroups>& runs,
@@ -209,29 +228,29 @@ std::vector<std::size_t> PartCodeFinder::SizeGroups(const std::vector<PartCodeGr
     return segmentOf;
 }
 
-void PartCodeFinder::PlaceRows(std::vector<PartCodeGroups>& runs,
-                               const std::vector<std::size_t>& firstRow,
-                               const std::vector<std::size_t>& segmentOf, unsigned threads) {
+void PartCodeFinder::PlaceRun(std::size_t first, std::size_t last, std::uint32_t* fill) {
+    bool decoded = false;
+    table_.ForEachPartCode(first, last, [&](std::size_t row, std::string_view code) {
+        const Head head = HeadOf(code, encoding_, fold_, decoded, true);
+        if (head.group != kNoKey)
+            rows_[fill[head.group]++] = {static_cast<std::uint32_t>(row), head.next};
+    });
+}
+
+void PartCodeFinder::PositionRuns(std::vector<PartCodeGroups>& runs,
+                                  const std::vector<std::size_t>& segmentOf) {
     // Within a group of a segment the runs follow each other, so rows keep
     // their order. A run's count of a group becomes where its rows of that
     // group go; the rows of a short run go there at once.
     PodBuffer<std::uint32_t> next;
     next.resize(kGroups);
-    auto place = [this](std::size_t first, std::size_t last, std::uint32_t* fill) {
-        bool decoded = false;
-        table_.ForEachPartCode(first, last, [&](std::size_t row, std::string_view code) {
-            const Head head = HeadOf(code, encoding_, fold_, decoded, true);
-            if (head.group != kNoKey)
-                rows_[fill[head.group]++] = {static_cast<std::uint32_t>(row), head.next};
-        });
-    };
     for (std::size_t i = 0; i < runs.size(); ++i) {
         if (i == 0 || segmentOf[i] != segmentOf[i - 1])
             std::memcpy(next.data(), bucketStart_.data() + segmentOf[i] * (kGroups + 1),
                         kGroups * sizeof(std::uint32_t));
         PartCodeGroups& run = runs[i];
         if (run.counts_.empty()) {
-            place(firstRow[i], firstRow[i + 1], next.data());
+            PlaceRun(firstRow_[i], firstRow_[i + 1], next.data());
             continue;
         }
         for (std::size_t g = 0; g < kGroups; ++g) {
@@ -240,9 +259,12 @@ void PartCodeFinder::PlaceRows(std::vector<PartCodeGroups>& runs,
             next[g] += n;
         }
     }
-    RunTasks(runs.size(), threads, [&](std::size_t i) {
-        if (!runs[i].counts_.empty())
-            place(firstRow[i], firstRow[i + 1], runs[i].counts_.data());
+}
+
+void PartCodeFinder::PlaceCountedRuns(unsigned threads) {
+    RunTasks(runs_.size(), threads, [&](std::size_t i) {
+        if (!runs_[i].counts_.empty())
+            PlaceRun(firstRow_[i], firstRow_[i + 1], runs_[i].counts_.data());
     });
 }
 
@@ -277,6 +299,8 @@ std::optional<std::size_t> PartCodeFinder::Scan(std::string_view folded, std::si
 }
 
 std::optional<std::size_t> PartCodeFinder::Find(std::string_view text) const {
+    if (placed_.valid())
+        placed_.wait();
     folded_.clear();
     AppendFolded(text, TextEncoding::Utf8, fold_, folded_);
     if (folded_.empty())

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,7 +52,9 @@ private:
 // share its first two bytes, and mostly only at the next four bytes that the group keeps beside
 // each row. A large table is grouped in segments of consecutive rows, each after the one before,
 // which the build fills one at a time from cache. When the text grows by typing, the next find
-// starts where the last one stopped.
+// starts where the last one stopped. Built from counted runs (a load in parts), the finder places
+// the rows of the long runs on a thread of its own, so that the window need not wait for it: the
+// table must not change while the finder lives, and a find waits until the rows are placed.
 class PartCodeFinder {
 public:
     PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
@@ -64,16 +67,25 @@ public:
     // yields row 0 when the table has rows.
     std::optional<std::size_t> Find(std::string_view text) const;
 
+    // Waits for rows still being placed.
+    ~PartCodeFinder();
+    PartCodeFinder(const PartCodeFinder&) = delete;
+    PartCodeFinder& operator=(const PartCodeFinder&) = delete;
+
 private:
-    // Groups the rows of the runs, which cover the table's rows in order.
-    void Build(std::vector<PartCodeGroups>& runs, unsigned threads);
+    // Groups the rows of the runs, which cover the table's rows in order;
+    // `later`: the rows of the long runs are placed on a thread of their own.
+    void Build(std::vector<PartCodeGroups>& runs, unsigned threads, bool later);
     // Counts again the runs counted in another encoding; takes their first rows.
     void CountRuns(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& firstRow,
                    unsigned threads);
     // Sizes the groups of every segment; returns each run's segment.
     std::vector<std::size_t> SizeGroups(const std::vector<PartCodeGroups>& runs);
-    void PlaceRows(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& firstRow,
-                   const std::vector<std::size_t>& segmentOf, unsigned threads);
+    // Turns each counted run's counts into where its rows go; places the
+    // rows of the short runs.
+    void PositionRuns(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& segmentOf);
+    void PlaceCountedRuns(unsigned threads);
+    void PlaceRun(std::size_t first, std::size_t last, std::uint32_t* fill);
     bool CodeStartsWith(std::size_t row, std::string_view foldedPrefix) const;
     std::optional<std::size_t> Scan(std::string_view folded, std::size_t from) const;
 
@@ -94,6 +106,9 @@ private:
         std::uint32_t next;
     };
     PodBuffer<Entry> rows_; // rows grouped by their first two bytes, in row order
+    std::vector<PartCodeGroups> runs_;
+    std::vector<std::size_t> firstRow_; // each run's first row, and the end
+    std::future<void> placed_;          // rows still being placed, when valid
 
     // The last find: its folded text, and where in its group it stopped.
     mutable std::string lastFolded_;
