@@ -163,6 +163,7 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads, 
 }
 
 PartCodeFinder::~PartCodeFinder() {
+    stop_ = true;
     if (placed_.valid())
         placed_.wait();
 }
@@ -262,9 +263,17 @@ void PartCodeFinder::PositionRuns(std::vector<PartCodeGroups>& runs,
 }
 
 void PartCodeFinder::PlaceCountedRuns(unsigned threads) {
+    // In slices, so that a finder let go of at once (the program ending
+    // right after the load) stops without placing the rest.
+    constexpr std::size_t kSlice = 65536;
     RunTasks(runs_.size(), threads, [&](std::size_t i) {
-        if (!runs_[i].counts_.empty())
-            PlaceRun(firstRow_[i], firstRow_[i + 1], runs_[i].counts_.data());
+        if (runs_[i].counts_.empty())
+            return;
+        for (std::size_t first = firstRow_[i]; first < firstRow_[i + 1]; first += kSlice) {
+            if (stop_.load(std::memory_order_relaxed))
+                return;
+            PlaceRun(first, std::min(first + kSlice, firstRow_[i + 1]), runs_[i].counts_.data());
+        }
     });
 }
 

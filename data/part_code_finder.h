@@ -4,6 +4,7 @@
 #include "price_table.h"
 #include "text_encoding.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <future>
@@ -67,7 +68,7 @@ public:
     // yields row 0 when the table has rows.
     std::optional<std::size_t> Find(std::string_view text) const;
 
-    // Waits for rows still being placed.
+    // Stops placing rows, and waits for the thread that places them.
     ~PartCodeFinder();
     PartCodeFinder(const PartCodeFinder&) = delete;
     PartCodeFinder& operator=(const PartCodeFinder&) = delete;
@@ -109,6 +110,7 @@ private:
     std::vector<PartCodeGroups> runs_;
     std::vector<std::size_t> firstRow_; // each run's first row, and the end
     std::future<void> placed_;          // rows still being placed, when valid
+    std::atomic<bool> stop_ = false;    // set when the finder goes
 
     // The last find: its folded text, and where in its group it stopped.
     mutable std::string lastFolded_;
