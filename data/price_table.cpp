@@ -60,7 +60,7 @@ std::string_view PriceTable::Cell(std::size_t row, int column, std::string& scra
         return {};
     const Arena& arena = ArenaOf(row);
     std::string_view fields[kColumnCount];
-    SplitFields(arena.Line(row - arena.firstRow), fields, column, scratch);
+    DoCommas(arena.Line(row - arena.firstRow), fields, column, scratch);
     const std::string_view field = fields[column - PartCode];
     if (column < CostPrice)
         return field;
@@ -77,7 +77,7 @@ std::string PriceTable::Text(std::size_t row, int column) const {
 
 std::string_view PriceTable::QuotedPartCode(std::string_view line, std::string& scratch) {
     std::string_view code;
-    SplitFields(line, &code, 1, scratch);
+    DoCommas(line, &code, 1, scratch);
     if (scratch.empty() || code.data() != scratch.data())
         return code; // a view of the line, which the arena pads
     const std::size_t n = code.size();

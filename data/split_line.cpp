@@ -126,7 +126,7 @@ std::string_view Unescape(std::string_view quoted, std::string_view line, std::s
 
 } // namespace
 
-void SplitFields(std::string_view tStr, std::string_view* fields, int count, std::string& scratch) {
+void DoCommas(std::string_view tStr, std::string_view* fields, int count, std::string& scratch) {
     std::size_t pos = 0;
     scratch.clear();
     for (int i = 0; i < count; ++i)

@@ -18,6 +18,6 @@ void StripTextDelim(std::string_view& tmpStr);
 // never closes is cut at the next comma and loses its enclosing quotes.
 // The fields are views of the line, or of `scratch` for unescaped quoted
 // fields, which it holds until it is used again. Linear in the line.
-void SplitFields(std::string_view tStr, std::string_view* fields, int count, std::string& scratch);
+void DoCommas(std::string_view tStr, std::string_view* fields, int count, std::string& scratch);
 
 } // namespace pricelookup
