@@ -28,33 +28,6 @@ void PriceTable::AddLine(std::string_view line) {
     ++rows_;
 }
 
-void PriceTable::PopulateForm(std::string_view theStr, int tCol) {
-    if (tCol < nextColumn_ || tCol > RetailPrice)
-        return;
-    // Every field goes in quotes, its own quotes doubled, so that the line
-    // cuts back into exactly these fields.
-    for (int c = nextColumn_; c <= tCol; ++c) {
-        if (c > PartCode)
-            building_ += ',';
-        if (c < tCol)
-            continue;
-        building_ += '"';
-        for (char ch : theStr) {
-            building_ += ch;
-            if (ch == '"')
-                building_ += '"';
-        }
-        building_ += '"';
-    }
-    nextColumn_ = tCol + 1;
-}
-
-void PriceTable::EndRow() {
-    AddLine(building_);
-    building_.clear();
-    nextColumn_ = PartCode;
-}
-
 std::string_view PriceTable::Cell(std::size_t row, int column, std::string& scratch) const {
     if (row >= rows_ || column < PartCode || column > RetailPrice)
         return {};

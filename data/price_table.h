@@ -35,13 +35,6 @@ public:
     // Adds one line (without its ending) as the next row.
     void AddLine(std::string_view line);
 
-    // Builds the next row field by field instead. Fields arrive in column
-    // order; any other column number is ignored, and a column skipped over
-    // gets an empty field. EndRow adds the row, with an empty field for every
-    // column it did not reach (an empty price shows 0.00).
-    void PopulateForm(std::string_view theStr, int tCol);
-    void EndRow();
-
     // Number of rows of a column. The four counts are always equal.
     std::size_t RowCount(int column) const;
     std::size_t size() const { return rows_; }
@@ -111,10 +104,6 @@ private:
 
     std::vector<Arena> arenas_; // never empty: rows are added to the last
     std::size_t rows_ = 0;
-
-    // The row PopulateForm builds, as a line of quoted fields.
-    std::string building_;
-    int nextColumn_ = PartCode;
 };
 
 template <typename F>

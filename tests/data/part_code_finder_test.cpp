@@ -1,6 +1,7 @@
 #include "basic_case_fold.h"
 #include "linear_finder.h"
 #include "part_code_finder.h"
+#include "row_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 using namespace pricelookup;
 using pricelookup::testing::BasicCaseFold;
 using pricelookup::testing::LinearFinder;
+using pricelookup::testing::RowBuilder;
 
 namespace {
 
@@ -21,9 +23,10 @@ constexpr Row kNoRow = std::nullopt;
 
 PriceTable TableOf(const std::vector<std::string>& codes) {
     PriceTable table;
+    RowBuilder rows(table);
     for (const std::string& code : codes) {
-        table.PopulateForm(code, PartCode);
-        table.EndRow();
+        rows.PopulateForm(code, PartCode);
+        rows.EndRow();
     }
     return table;
 }

@@ -1,9 +1,11 @@
+#include "row_builder.h"
 #include "table_text.h"
 
 #include <gtest/gtest.h>
 
 using namespace pricelookup;
 using pricelookup::testing::Lines;
+using pricelookup::testing::RowBuilder;
 using pricelookup::testing::Rows;
 using pricelookup::testing::RowsOf;
 
@@ -53,13 +55,14 @@ TEST(split_line, unclosed_or_misplaced_quotes_stay_as_before) {
 
 TEST(price_table, fields_after_the_fourth_are_dropped_without_shifting) {
     PriceTable table;
-    table.PopulateForm("A1", 1);
-    table.PopulateForm("Pad", 2);
-    table.PopulateForm("100", 3);
-    table.PopulateForm("200", 4);
-    table.PopulateForm("999", 5);
-    table.PopulateForm("999", 0);
-    table.EndRow();
+    RowBuilder rows(table);
+    rows.PopulateForm("A1", 1);
+    rows.PopulateForm("Pad", 2);
+    rows.PopulateForm("100", 3);
+    rows.PopulateForm("200", 4);
+    rows.PopulateForm("999", 5);
+    rows.PopulateForm("999", 0);
+    rows.EndRow();
     EXPECT_EQ(Rows(table), Lines{"A1 | Pad | 1.00 | 2.00"});
     EXPECT_EQ(table.RowCount(1), 1u);
     EXPECT_EQ(table.RowCount(4), 1u);
@@ -68,11 +71,12 @@ TEST(price_table, fields_after_the_fourth_are_dropped_without_shifting) {
 
 TEST(price_table, built_rows_keep_quotes_commas_and_skipped_columns) {
     PriceTable table;
-    table.PopulateForm(R"(A"1, "x")", 1);
-    table.PopulateForm("12", 3);
-    table.EndRow();
-    table.PopulateForm(R"(")", 2);
-    table.EndRow();
+    RowBuilder rows(table);
+    rows.PopulateForm(R"(A"1, "x")", 1);
+    rows.PopulateForm("12", 3);
+    rows.EndRow();
+    rows.PopulateForm(R"(")", 2);
+    rows.EndRow();
     EXPECT_EQ(Rows(table), (Lines{R"(A"1, "x" |  | 0.12 | 0.00)", R"( | " | 0.00 | 0.00)"}));
 }
 
@@ -90,16 +94,17 @@ TEST(price_table, cells_are_cut_from_the_line_when_asked_for) {
 
 TEST(price_table, long_fields_and_many_rows_round_trip) {
     PriceTable table;
+    RowBuilder rows(table);
     std::string longText(100000, 'x');
     longText += "end";
-    table.PopulateForm(longText, 1);
-    table.EndRow();
+    rows.PopulateForm(longText, 1);
+    rows.EndRow();
     for (int i = 0; i < 1000; ++i) {
         const std::string code = std::to_string(i);
         const std::string description(static_cast<std::size_t>(i), 'd');
-        table.PopulateForm(code, 1);
-        table.PopulateForm(description, 2);
-        table.EndRow();
+        rows.PopulateForm(code, 1);
+        rows.PopulateForm(description, 2);
+        rows.EndRow();
     }
     ASSERT_EQ(table.size(), 1001u);
     EXPECT_EQ(table.Text(0, 1), longText);
