@@ -148,6 +148,10 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
     part.lateLines = reader.LateLines();
     part.validUtf8 = reader.ValidUtf8();
     part.table.ShrinkToFit();
+    // Grouped here, while the part's rows are fresh: the finder is whole when
+    // the load ends.
+    if (part.groups)
+        part.groups->Finish(part.table, 0);
 }
 
 } // namespace

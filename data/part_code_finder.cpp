@@ -5,333 +5,455 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <system_error>
 
 namespace pricelookup {
 
 namespace {
 
-constexpr std::uint32_t kNoKey = UINT32_MAX;
-constexpr std::size_t kGroups = 65536;
+constexpr std::uint32_t kNoRow = UINT32_MAX;
+// The head's size for a code of more than 16 folded bytes.
+constexpr std::uint32_t kLong = 17;
+// Up to this many shared bytes, the group and the next four bytes after them
+// are within the head's 16; past it they are read from the code.
+constexpr std::uint32_t kMaxSkip = 10;
 
-// The head of a folded code: its first two bytes as a group number (kNoKey
-// when the folded code is shorter), the next four packed into one word
-// (missing bytes are zero), and its first byte (-1 when empty).
-struct Head {
-    std::uint32_t group = kNoKey;
-    std::uint32_t next = 0;
-    int first = -1;
-};
-
-// The four bytes after the group, packed so that a mask can keep the first n.
-std::uint32_t PackNext(const unsigned char* bytes, std::size_t have) {
-    std::uint32_t next = 0;
-    for (std::size_t i = 0; i < 4 && 2 + i < have; ++i)
-        next |= std::uint32_t{bytes[2 + i]} << (8 * i);
-    return next;
+constexpr std::uint64_t ByteSwap(std::uint64_t v) {
+    v = (v & 0x00FF00FF00FF00FF) << 8 | (v >> 8 & 0x00FF00FF00FF00FF);
+    v = (v & 0x0000FFFF0000FFFF) << 16 | (v >> 16 & 0x0000FFFF0000FFFF);
+    return v << 32 | v >> 32;
 }
 
-std::uint32_t NextMask(std::size_t have) {
-    return have >= 6 ? UINT32_MAX : have <= 2 ? 0 : (std::uint32_t{1} << (8 * (have - 2))) - 1;
+std::uint64_t BigEndian(const unsigned char* bytes) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = v << 8 | bytes[i];
+    return v;
 }
 
-// The head of a code whose first six bytes are ASCII, from one load of eight
-// bytes, folded all at once; false when a byte above 127 is among them. The
-// eight bytes must be readable, as they are for codes in the table, where
-// each code has at least the lengths and prices of its row after it.
-[[gnu::always_inline]] inline bool AsciiHeadOf(std::string_view code, Head& head) {
-    if constexpr (std::endian::native != std::endian::little)
-        return false;
-    std::uint64_t w;
-    std::memcpy(&w, code.data(), sizeof w);
-    const std::size_t n = std::min<std::size_t>(code.size(), 6);
-    w &= n == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * n);
+// The n low bytes of a little-endian word (all when n >= 8).
+std::uint64_t LowBytes(std::size_t n) {
+    return n >= 8 ? ~std::uint64_t{0} : n == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * n);
+}
+
+// Folds the ASCII letters of eight bytes that are all below 128: bit 7 of a
+// byte is set from 'A' on, and from past 'Z' on, and no carry crosses bytes.
+std::uint64_t FoldAscii(std::uint64_t w) {
     constexpr std::uint64_t kHigh = 0x8080808080808080;
-    if (w & kHigh)
-        return false;
-    // Bit 7 of each byte: set from 'A' on, and from past 'Z' on; no carry
-    // crosses a byte below 128.
     const std::uint64_t fromA = w + 0x3F3F3F3F3F3F3F3F;
     const std::uint64_t pastZ = w + 0x2525252525252525;
-    w |= (fromA & ~pastZ & kHigh) >> 2;
-    head.first = n > 0 ? static_cast<int>(w & 0xFF) : -1;
-    head.group = n >= 2 ? static_cast<std::uint32_t>((w & 0xFF) << 8 | (w >> 8 & 0xFF)) : kNoKey;
-    head.next = static_cast<std::uint32_t>(w >> 16);
+    return w | (fromA & ~pastZ & kHigh) >> 2;
+}
+
+// The head of a code whose first 16 bytes are ASCII, from two loads; false
+// when a byte above 127 is among them. 16 bytes from the code's start must
+// be readable, as they are for codes in the table.
+[[gnu::always_inline]] inline bool AsciiHead(std::string_view code, FoldedHead& head) {
+    if constexpr (std::endian::native != std::endian::little)
+        return false;
+    std::uint64_t w[2];
+    std::memcpy(w, code.data(), sizeof w);
+    const std::size_t n = std::min<std::size_t>(code.size(), 16);
+    w[0] &= LowBytes(n);
+    w[1] &= LowBytes(n > 8 ? n - 8 : 0);
+    if ((w[0] | w[1]) & 0x8080808080808080)
+        return false;
+    head.high = ByteSwap(FoldAscii(w[0]));
+    head.low = ByteSwap(FoldAscii(w[1]));
+    head.size = code.size() > 16 ? kLong : static_cast<std::uint32_t>(code.size());
     return true;
 }
 
-// `decoded` is set when the head took a byte above 127, whose character
-// depends on the encoding.
-[[gnu::noinline]] Head DecodedHeadOf(std::string_view code, TextEncoding encoding, CaseFoldFn fold,
-                                     bool& decoded) {
-    Head head;
-    unsigned char bytes[6];
-    std::size_t have = 0;
-    FoldedBytes folded(code, encoding, fold);
-    while (have < 6 && !folded.Done())
-        bytes[have++] = folded.Next();
-    decoded = decoded || folded.Decoded();
-    head.first = have > 0 ? bytes[0] : -1;
-    if (have >= 2)
-        head.group = std::uint32_t{bytes[0]} << 8 | bytes[1];
-    head.next = PackNext(bytes, have);
-    return head;
+FoldedHead HeadOfBytes(const unsigned char* bytes, std::size_t size) {
+    unsigned char padded[16] = {};
+    std::memcpy(padded, bytes, std::min<std::size_t>(size, 16));
+    return {BigEndian(padded), BigEndian(padded + 8),
+            static_cast<std::uint32_t>(std::min<std::size_t>(size, kLong))};
 }
 
-// With `padded`, eight bytes from the code's start are readable, whatever its
-// length. Inlined: a head handed back through memory cost a stalled load.
-[[gnu::always_inline]] inline Head HeadOf(std::string_view code, TextEncoding encoding,
-                                          CaseFoldFn fold, bool& decoded, bool padded = false) {
-    Head head;
-    if (padded && AsciiHeadOf(code, head))
-        return head;
-    return DecodedHeadOf(code, encoding, fold, decoded);
+// `decoded` is set when a byte above 127 was decoded.
+[[gnu::noinline]] FoldedHead DecodedHead(std::string_view code, TextEncoding encoding,
+                                         CaseFoldFn fold, bool& decoded) {
+    unsigned char bytes[kLong];
+    std::size_t have = 0;
+    FoldedBytes folded(code, encoding, fold);
+    while (have < kLong && !folded.Done())
+        bytes[have++] = folded.Next();
+    decoded = decoded || folded.Decoded();
+    return HeadOfBytes(bytes, have);
+}
+
+bool ValidUtf8(std::string_view text) {
+    Utf8Validator validator;
+    validator.Feed(text.data(), text.size());
+    return validator.Valid();
+}
+
+// Orders two heads by their 16 bytes, then by size: a code that another
+// begins with comes first. 0 for equal codes, or long codes that agree on 16
+// bytes.
+int Compare(const FoldedHead& a, const FoldedHead& b) {
+    if (a.high != b.high)
+        return a.high < b.high ? -1 : 1;
+    if (a.low != b.low)
+        return a.low < b.low ? -1 : 1;
+    if (a.size != b.size)
+        return a.size < b.size ? -1 : 1;
+    return 0;
+}
+
+// How many leading bytes two heads share, at most 16.
+std::uint32_t SharedBytes(const FoldedHead& a, const FoldedHead& b) {
+    std::uint32_t n = 16;
+    if (a.high != b.high)
+        n = static_cast<std::uint32_t>(std::countl_zero(a.high ^ b.high)) / 8;
+    else if (a.low != b.low)
+        n = 8 + static_cast<std::uint32_t>(std::countl_zero(a.low ^ b.low)) / 8;
+    return std::min({n, a.size, b.size, 16u});
+}
+
+unsigned ByteAt(const FoldedHead& head, std::uint32_t i) {
+    const std::uint64_t word = i < 8 ? head.high : head.low;
+    return static_cast<unsigned>(word >> (56 - 8 * (i % 8)) & 0xFF);
+}
+
+// Whether the code of `head` begins with the (at most 16) bytes of `text`.
+bool HeadStartsWith(const FoldedHead& head, const FoldedHead& text) {
+    const std::uint32_t n = std::min(text.size, 16u);
+    if (head.size < n)
+        return false;
+    const std::uint64_t highMask = ~LowBytes(8 - std::min(n, 8u));
+    const std::uint64_t lowMask = ~LowBytes(8 - (n > 8 ? n - 8 : 0));
+    return ((head.high ^ text.high) & highMask) == 0 && ((head.low ^ text.low) & lowMask) == 0;
 }
 
 } // namespace
 
 PartCodeGroups::PartCodeGroups(TextEncoding assumed, CaseFoldFn fold)
     : assumed_(assumed), fold_(fold) {
-    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNoKey);
+    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNoRow);
+}
+
+FoldedHead PartCodeGroups::HeadOf(std::string_view code) {
+    FoldedHead head;
+    if (AsciiHead(code, head))
+        return head;
+    // Bytes that are not UTF-8 make the whole file Windows-1252.
+    if (assumed_ == TextEncoding::Utf8 && !decoded_ && !ValidUtf8(code))
+        assumed_ = TextEncoding::Windows1252;
+    return DecodedHead(code, assumed_, fold_, decoded_);
+}
+
+bool PartCodeGroups::OrderedAfterLast(const FoldedHead& head, std::string_view code) {
+    const int order = Compare(last_, head);
+    if (order != 0 || head.size < kLong)
+        return order <= 0;
+    FoldedBytes before(lastLong_, assumed_, fold_);
+    FoldedBytes now(code, assumed_, fold_);
+    bool ordered = true;
+    while (!before.Done()) {
+        if (now.Done()) {
+            ordered = false;
+            break;
+        }
+        const unsigned char a = before.Next();
+        const unsigned char b = now.Next();
+        if (a != b) {
+            ordered = a < b;
+            break;
+        }
+    }
+    decoded_ = decoded_ || before.Decoded() || now.Decoded();
+    return ordered;
 }
 
 void PartCodeGroups::Add(std::string_view code) {
-    const Head head = HeadOf(code, assumed_, fold_, decoded_, true);
-    if (head.first >= 0 && firstByByte_[head.first] == kNoKey)
-        firstByByte_[head.first] = static_cast<std::uint32_t>(rows_);
-    if (counts_.empty()) {
-        // A short run keeps its rows' groups; a table of every group pays
-        // only from some thousand rows on.
-        if (rows_ < kListedRows) {
-            listed_.push_back(head.group);
-            ++rows_;
-            return;
-        }
-        counts_.resize(kGroups);
-        std::fill(counts_.data(), counts_.data() + kGroups, 0u);
-        for (std::uint32_t group : listed_)
-            if (group != kNoKey)
-                ++counts_[group];
-        listed_ = {};
+    const FoldedHead head = HeadOf(code);
+    if (ordered_ == rows_ && (rows_ == 0 || OrderedAfterLast(head, code))) {
+        last_ = head;
+        if (head.size == kLong)
+            lastLong_.assign(code);
+        ++ordered_;
+    } else {
+        heads_.push_back(head);
     }
-    if (head.group != kNoKey)
-        ++counts_[head.group];
     ++rows_;
+}
+
+void PartCodeGroups::Finish(const PriceTable& table, std::size_t firstRow) {
+    if (heads_.size() < kGroupedFrom || !groupStart_.empty())
+        return;
+    ChooseSharedHead();
+    Group(table, firstRow);
+}
+
+void PartCodeGroups::ChooseSharedHead() {
+    // The longest head that all but a few codes begin with, judged against a
+    // code from the start, the middle and the end of the tail: codes that all
+    // begin alike would otherwise fall into one group.
+    const std::size_t n = heads_.size();
+    const std::size_t fewest = n - n / 32;
+    for (const std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+        const FoldedHead& candidate = heads_[at];
+        std::size_t sharing[17] = {};
+        for (std::size_t i = 0; i < n; ++i)
+            ++sharing[SharedBytes(heads_[i], candidate)];
+        // Codes that share at least k bytes with the candidate, k from 16 down.
+        std::size_t atLeast = 0;
+        for (std::uint32_t k = 16; k > skip_; --k) {
+            atLeast += sharing[k];
+            if (atLeast >= fewest) {
+                skip_ = k;
+                shared_ = candidate;
+                break;
+            }
+        }
+    }
+}
+
+PartCodeGroups::Place PartCodeGroups::PlaceOf(const FoldedHead& head, std::string_view code) const {
+    unsigned char bytes[6];
+    std::uint32_t have = 0;
+    if (skip_ <= kMaxSkip) {
+        have = std::min(head.size > skip_ ? head.size - skip_ : 0, 6u);
+        for (std::uint32_t i = 0; i < have; ++i)
+            bytes[i] = static_cast<unsigned char>(ByteAt(head, skip_ + i));
+    } else {
+        // Past the head's 16 bytes: from the code itself.
+        FoldedBytes folded(code, assumed_, fold_);
+        for (std::uint32_t i = 0; i < skip_ && !folded.Done(); ++i)
+            folded.Next();
+        while (have < 6 && !folded.Done())
+            bytes[have++] = folded.Next();
+    }
+    Place place{kNoGroup, 0, have > 0 ? bytes[0] : -1};
+    if (have >= 2)
+        place.group = std::uint32_t{bytes[0]} << 8 | bytes[1];
+    for (std::uint32_t i = 2; i < have; ++i)
+        place.next |= std::uint32_t{bytes[i]} << (8 * (i - 2));
+    return place;
+}
+
+void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
+    const std::size_t n = heads_.size();
+    PodBuffer<Place> places;
+    places.resize(n);
+    groupStart_.resize(kGroups + 1);
+    std::fill(groupStart_.data(), groupStart_.data() + groupStart_.size(), 0u);
+    firstShared_ = kNoRow;
+    std::string scratch;
+    for (std::size_t i = 0; i < n; ++i) {
+        const FoldedHead& head = heads_[i];
+        const auto row = static_cast<std::uint32_t>(ordered_ + i);
+        if (SharedBytes(head, shared_) < skip_) {
+            apart_.push_back({row, head});
+            places[i] = {kNoGroup, 0, -1};
+            continue;
+        }
+        if (firstShared_ == kNoRow)
+            firstShared_ = row;
+        places[i] =
+            PlaceOf(head, skip_ <= kMaxSkip ? std::string_view()
+                                            : table.Cell(firstRow + row, PartCode, scratch));
+        if (places[i].group != kNoGroup)
+            ++groupStart_[places[i].group + 1];
+    }
+    for (std::size_t g = 0; g < kGroups; ++g)
+        groupStart_[g + 1] += groupStart_[g];
+    entries_.resize(groupStart_[kGroups]);
+    PodBuffer<std::uint32_t> fill;
+    fill.resize(kGroups);
+    std::memcpy(fill.data(), groupStart_.data(), kGroups * sizeof(std::uint32_t));
+    for (std::size_t i = 0; i < n; ++i) {
+        const Place& place = places[i];
+        const auto row = static_cast<std::uint32_t>(ordered_ + i);
+        if (place.firstByte >= 0 && firstByByte_[place.firstByte] == kNoRow)
+            firstByByte_[place.firstByte] = row;
+        if (place.group != kNoGroup)
+            entries_[fill[place.group]++] = {row, place.next};
+    }
+    heads_ = PodBuffer<FoldedHead>();
 }
 
 PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
                                unsigned threads)
     : table_(table), encoding_(encoding), fold_(fold) {
-    // Uncounted runs, one per thread: Build counts them.
     const std::size_t rows = table.size();
     const std::size_t parts = rows < 65536 ? 1 : std::max(1u, threads);
     std::vector<PartCodeGroups> runs;
-    for (std::size_t i = 0; i < parts; ++i) {
+    for (std::size_t i = 0; i < parts; ++i)
         runs.emplace_back(encoding, fold);
-        runs.back().rows_ = rows * (i + 1) / parts - rows * i / parts;
-        runs.back().counted_ = false;
-    }
-    Build(runs, threads, false);
+    firstRow_.assign(parts + 1, 0);
+    for (std::size_t i = 0; i <= parts; ++i)
+        firstRow_[i] = rows * i / parts;
+    RunTasks(parts, threads, [&](std::size_t i) {
+        table_.ForEachPartCode(firstRow_[i], firstRow_[i + 1],
+                               [&](std::size_t, std::string_view code) { runs[i].Add(code); });
+        runs[i].Finish(table_, firstRow_[i]);
+    });
+    runs_ = std::move(runs);
 }
 
 PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
                                std::vector<PartCodeGroups>& runs, unsigned threads)
     : table_(table), encoding_(encoding), fold_(fold) {
-    Build(runs, threads, true);
-}
-
-void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads, bool later) {
     firstRow_.assign(runs.size() + 1, 0);
     for (std::size_t i = 0; i < runs.size(); ++i)
         firstRow_[i + 1] = firstRow_[i] + runs[i].rows_;
-    CountRuns(runs, firstRow_, threads);
-    PositionRuns(runs, SizeGroups(runs));
+    Relearn(runs, threads);
     runs_ = std::move(runs);
-    if (!later) {
-        PlaceCountedRuns(threads);
-        return;
-    }
-    // Nothing needs the rows in their groups before the first find, which
-    // waits for them: they are placed on a thread of their own while the
-    // window shows. Every allocation is made by now, so running out of memory
-    // is still told during the load.
-    try {
-        placed_ = std::async(std::launch::async, [this] { PlaceCountedRuns(1); });
-    } catch (const std::system_error&) {
-        PlaceCountedRuns(threads);
-    }
 }
 
-PartCodeFinder::~PartCodeFinder() {
-    stop_ = true;
-    if (placed_.valid())
-        placed_.wait();
-}
-
-void PartCodeFinder::CountRuns(std::vector<PartCodeGroups>& runs,
-                               const std::vector<std::size_t>& firstRow, unsigned threads) {
-    // A run counted in the other encoding counts again where that mattered.
+void PartCodeFinder::Relearn(std::vector<PartCodeGroups>& runs, unsigned threads) {
+    // A run that decoded its codes as UTF-8 in a file that is not learns
+    // them again, in the file's encoding.
     RunTasks(runs.size(), threads, [&](std::size_t i) {
-        PartCodeGroups& run = runs[i];
-        if (run.counted_ && (run.assumed_ == encoding_ || !run.decoded_))
+        if (runs[i].assumed_ == encoding_ || !runs[i].decoded_)
             return;
         PartCodeGroups again(encoding_, fold_);
-        table_.ForEachPartCode(firstRow[i], firstRow[i + 1],
+        table_.ForEachPartCode(firstRow_[i], firstRow_[i + 1],
                                [&](std::size_t, std::string_view code) { again.Add(code); });
-        run = std::move(again);
-    });
-
-    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNone);
-    for (std::size_t i = runs.size(); i-- > 0;)
-        for (std::size_t b = 0; b < 256; ++b)
-            if (runs[i].firstByByte_[b] != kNoKey)
-                firstByByte_[b] = static_cast<std::uint32_t>(firstRow[i] + runs[i].firstByByte_[b]);
-}
-
-std::vector<std::size_t> PartCodeFinder::SizeGroups(const std::vector<PartCodeGroups>& runs) {
-    // The runs are taken together into segments of about a million rows, or
-    // one run each when they are larger; each segment groups its rows on its
-    // own, after the segments before it. A run's rows then go to the few
-    // megabytes of its segment rather than all over the finder, and a find
-    // looks at its group in each segment in turn.
-    std::vector<std::size_t> segmentOf(runs.size());
-    segments_ = 0;
-    for (std::size_t i = 0, rows = 0; i < runs.size(); ++i) {
-        if (i == 0 || rows >= kSegmentRows) {
-            ++segments_;
-            rows = 0;
-        }
-        segmentOf[i] = segments_ - 1;
-        rows += runs[i].rows_;
-    }
-    bucketStart_.resize(segments_ * (kGroups + 1));
-    std::fill(bucketStart_.data(), bucketStart_.data() + bucketStart_.size(), 0u);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        std::uint32_t* rowsOf = bucketStart_.data() + segmentOf[i] * (kGroups + 1) + 1;
-        if (!runs[i].counts_.empty()) {
-            for (std::size_t g = 0; g < kGroups; ++g)
-                rowsOf[g] += runs[i].counts_[g];
-        } else {
-            for (std::uint32_t group : runs[i].listed_)
-                if (group != kNoKey)
-                    ++rowsOf[group];
-        }
-    }
-    std::uint32_t placed = 0;
-    for (std::size_t s = 0; s < segments_; ++s) {
-        std::uint32_t* start = bucketStart_.data() + s * (kGroups + 1);
-        start[0] = placed;
-        for (std::size_t g = 0; g < kGroups; ++g)
-            start[g + 1] += start[g];
-        placed = start[kGroups];
-    }
-    rows_.resize(placed);
-    return segmentOf;
-}
-
-void PartCodeFinder::PlaceRun(std::size_t first, std::size_t last, std::uint32_t* fill) {
-    bool decoded = false;
-    table_.ForEachPartCode(first, last, [&](std::size_t row, std::string_view code) {
-        const Head head = HeadOf(code, encoding_, fold_, decoded, true);
-        if (head.group != kNoKey)
-            rows_[fill[head.group]++] = {static_cast<std::uint32_t>(row), head.next};
+        again.Finish(table_, firstRow_[i]);
+        runs[i] = std::move(again);
     });
 }
 
-void PartCodeFinder::PositionRuns(std::vector<PartCodeGroups>& runs,
-                                  const std::vector<std::size_t>& segmentOf) {
-    // Within a group of a segment the runs follow each other, so rows keep
-    // their order. A run's count of a group becomes where its rows of that
-    // group go; the rows of a short run go there at once.
-    PodBuffer<std::uint32_t> next;
-    next.resize(kGroups);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        if (i == 0 || segmentOf[i] != segmentOf[i - 1])
-            std::memcpy(next.data(), bucketStart_.data() + segmentOf[i] * (kGroups + 1),
-                        kGroups * sizeof(std::uint32_t));
-        PartCodeGroups& run = runs[i];
-        if (run.counts_.empty()) {
-            PlaceRun(firstRow_[i], firstRow_[i + 1], next.data());
-            continue;
-        }
-        for (std::size_t g = 0; g < kGroups; ++g) {
-            const std::uint32_t n = run.counts_[g];
-            run.counts_[g] = next[g];
-            next[g] += n;
-        }
+std::size_t PartCodeFinder::MemoryUsed() const {
+    std::size_t bytes = 0;
+    for (const PartCodeGroups& run : runs_)
+        bytes += sizeof run + run.heads_.size() * sizeof(FoldedHead) +
+                 run.groupStart_.size() * sizeof(std::uint32_t) +
+                 run.entries_.size() * sizeof(PartCodeGroups::Entry) +
+                 run.apart_.size() * sizeof(PartCodeGroups::Apart);
+    return bytes;
+}
+
+std::string_view PartCodeFinder::Code(std::size_t row) const {
+    return table_.Cell(row, PartCode, cell_);
+}
+
+bool PartCodeFinder::CodeBelowText(std::size_t row) const {
+    FoldedBytes code(Code(row), encoding_, fold_);
+    for (char c : folded_) {
+        if (code.Done())
+            return true;
+        const unsigned char b = code.Next();
+        if (b != static_cast<unsigned char>(c))
+            return b < static_cast<unsigned char>(c);
     }
+    return false;
 }
 
-void PartCodeFinder::PlaceCountedRuns(unsigned threads) {
-    // In slices, so that a finder let go of at once (the program ending
-    // right after the load) stops without placing the rest.
-    constexpr std::size_t kSlice = 65536;
-    RunTasks(runs_.size(), threads, [&](std::size_t i) {
-        if (runs_[i].counts_.empty())
-            return;
-        for (std::size_t first = firstRow_[i]; first < firstRow_[i + 1]; first += kSlice) {
-            if (stop_.load(std::memory_order_relaxed))
-                return;
-            PlaceRun(first, std::min(first + kSlice, firstRow_[i + 1]), runs_[i].counts_.data());
-        }
-    });
-}
-
-bool PartCodeFinder::CodeStartsWith(std::size_t row, std::string_view prefix) const {
-    FoldedBytes code(table_.Cell(row, PartCode, cell_), encoding_, fold_);
-    for (char c : prefix)
+bool PartCodeFinder::CodeStartsWithText(std::size_t row) const {
+    FoldedBytes code(Code(row), encoding_, fold_);
+    for (char c : folded_)
         if (code.Done() || code.Next() != static_cast<unsigned char>(c))
             return false;
     return true;
 }
 
-std::optional<std::size_t> PartCodeFinder::Scan(std::string_view folded, std::size_t from) const {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(folded.data());
-    const std::uint32_t key = std::uint32_t{bytes[0]} << 8 | bytes[1];
-    // Most rows of a group differ from the text within its next four bytes,
-    // which the group keeps beside each row: only the rest needs the table.
-    const std::uint32_t mask = NextMask(folded.size());
-    const std::uint32_t next = PackNext(bytes, folded.size());
-    // Positions grow from segment to segment, so `from` skips whole segments.
-    for (std::size_t s = 0; s < segments_; ++s) {
-        const std::uint32_t* start = bucketStart_.data() + s * (kGroups + 1);
-        const std::size_t end = start[key + 1];
-        for (std::size_t i = std::max<std::size_t>(from, start[key]); i < end; ++i) {
-            if ((rows_[i].next & mask) == next && CodeStartsWith(rows_[i].row, folded)) {
-                lastPosition_ = i;
-                return rows_[i].row;
-            }
-        }
+std::optional<std::size_t> PartCodeFinder::FindInOrdered(const PartCodeGroups& run,
+                                                         std::size_t first) const {
+    // The codes that begin with the text follow each other, after every code
+    // below it.
+    std::size_t low = 0;
+    std::size_t high = run.ordered_;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (CodeBelowText(first + middle))
+            low = middle + 1;
+        else
+            high = middle;
     }
-    lastPosition_.reset();
+    if (low < run.ordered_ && CodeStartsWithText(first + low))
+        return first + low;
     return std::nullopt;
 }
 
+std::optional<std::size_t> PartCodeFinder::ScanTail(const PartCodeGroups& run,
+                                                    std::size_t first) const {
+    for (std::size_t i = 0; i < run.heads_.size(); ++i) {
+        if (!HeadStartsWith(run.heads_[i], textHead_))
+            continue;
+        const std::size_t row = first + run.ordered_ + i;
+        if (folded_.size() <= 16 || CodeStartsWithText(row))
+            return row;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> PartCodeFinder::FindInGroups(const PartCodeGroups& run,
+                                                        std::size_t first) const {
+    const auto* text = reinterpret_cast<const unsigned char*>(folded_.data());
+    const std::size_t size = folded_.size();
+    const std::uint32_t skip = run.skip_;
+    // Every grouped code begins with the shared head.
+    for (std::uint32_t i = 0; i < std::min<std::size_t>(size, skip); ++i)
+        if (text[i] != ByteAt(run.shared_, i))
+            return std::nullopt;
+    std::uint32_t row = kNoRow;
+    if (size <= skip) {
+        row = run.firstShared_;
+    } else if (size == skip + 1) {
+        row = run.firstByByte_[text[skip]];
+    } else {
+        const std::uint32_t group = std::uint32_t{text[skip]} << 8 | text[skip + 1];
+        std::uint32_t next = 0;
+        const std::size_t have = std::min<std::size_t>(size - skip - 2, 4);
+        for (std::size_t i = 0; i < have; ++i)
+            next |= std::uint32_t{text[skip + 2 + i]} << (8 * i);
+        const auto mask = static_cast<std::uint32_t>(LowBytes(have));
+        // Most rows of a group differ from the text within the next four
+        // bytes, which the group keeps beside each row: only the rest needs
+        // the table.
+        for (std::uint32_t i = run.groupStart_[group]; i < run.groupStart_[group + 1]; ++i) {
+            const PartCodeGroups::Entry entry = run.entries_[i];
+            if ((entry.next & mask) == next && CodeStartsWithText(first + entry.row)) {
+                row = entry.row;
+                break;
+            }
+        }
+    }
+    return row == kNoRow ? std::nullopt : std::optional<std::size_t>(first + row);
+}
+
+std::optional<std::size_t> PartCodeFinder::FindApart(const PartCodeGroups& run,
+                                                     std::size_t first) const {
+    for (const PartCodeGroups::Apart& apart : run.apart_)
+        if (HeadStartsWith(apart.head, textHead_) &&
+            (folded_.size() <= 16 || CodeStartsWithText(first + apart.row)))
+            return first + apart.row;
+    return std::nullopt;
+}
+
+std::optional<std::size_t> PartCodeFinder::FindInTail(const PartCodeGroups& run,
+                                                      std::size_t first) const {
+    if (run.groupStart_.empty())
+        return ScanTail(run, first);
+    const std::optional<std::size_t> grouped = FindInGroups(run, first);
+    const std::optional<std::size_t> apart = FindApart(run, first);
+    if (grouped && apart)
+        return std::min(*grouped, *apart);
+    return grouped ? grouped : apart;
+}
+
 std::optional<std::size_t> PartCodeFinder::Find(std::string_view text) const {
-    if (placed_.valid())
-        placed_.wait();
     folded_.clear();
     AppendFolded(text, TextEncoding::Utf8, fold_, folded_);
     if (folded_.empty())
         return table_.empty() ? std::nullopt : std::optional<std::size_t>(0);
-    if (folded_.size() == 1) {
-        std::uint32_t row = firstByByte_[static_cast<unsigned char>(folded_[0])];
-        return row == kNone ? std::nullopt : std::optional<std::size_t>(row);
+    textHead_ = HeadOfBytes(reinterpret_cast<const unsigned char*>(folded_.data()), folded_.size());
+    // The runs follow each other down the table: the first that has a match
+    // has the first.
+    for (std::size_t i = 0; i < runs_.size(); ++i) {
+        const PartCodeGroups& run = runs_[i];
+        if (run.ordered_ > 0)
+            if (auto row = FindInOrdered(run, firstRow_[i]))
+                return row;
+        if (run.rows_ > run.ordered_)
+            if (auto row = FindInTail(run, firstRow_[i]))
+                return row;
     }
-    // Every row that matches the longer text also matches the shorter one, so
-    // nothing above the last find's row can match now.
-    std::size_t from = 0;
-    if (haveLast_ && lastFolded_.size() >= 2 && folded_.starts_with(lastFolded_)) {
-        if (!lastPosition_) {
-            lastFolded_ = folded_;
-            return std::nullopt;
-        }
-        from = *lastPosition_;
-    }
-    std::optional<std::size_t> found = Scan(folded_, from);
-    lastFolded_ = folded_;
-    haveLast_ = true;
-    return found;
+    return std::nullopt;
 }
 
 } // namespace pricelookup

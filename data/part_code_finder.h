@@ -4,10 +4,8 @@
 #include "price_table.h"
 #include "text_encoding.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,52 +13,102 @@
 
 namespace pricelookup {
 
-// The part codes of a run of rows, grouped as the finder groups them, counted
-// while the rows load so that building the finder takes one pass less.
+// The start of a case-folded part code, for ordering and matching codes
+// without going back to the table: its first 16 folded bytes, big-endian in
+// two words (zero past the end), and its folded length, 17 for any longer.
+struct FoldedHead {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    std::uint32_t size = 0;
+};
+
+// What the finder knows of a run of consecutive rows, learnt as the rows
+// load, on the thread that reads them. The run's rows are in order of their
+// folded codes as far as the first row that breaks the order; those can be
+// found by halving, with nothing kept beside them. The rest of the run, its
+// tail, is grouped by two bytes of the folded code after the head that most
+// of its codes share (so that codes which all begin alike still spread over
+// many groups), with the next four bytes kept beside each row; the few codes
+// that begin otherwise are kept apart and looked at one by one.
+// A price file (it is named sorted.dat) is mostly one ordered run.
 class PartCodeGroups {
 public:
-    // Counts codes decoded with `assumed`; when the file turns out to be in
-    // the other encoding, only runs with a byte above 127 in the head of a code
-    // are counted again.
+    // Folds codes as `assumed`; a code that shows the file is not UTF-8 switches
+    // the run to Windows-1252 while it has decoded nothing. A run that decoded
+    // in the other encoding than the file turns out to have is made again.
     PartCodeGroups(TextEncoding assumed, CaseFoldFn fold);
 
-    // The part code of the run's next row, as the table holds it: eight bytes
-    // are read from its start, past the end of a shorter code (the rest of its
-    // row follows it in the table).
+    // The part code of the run's next row, as the table holds it: 16 bytes are
+    // readable from its start, past the end of a shorter code.
     void Add(std::string_view code);
+    // Groups the tail once every row is added; the run's rows are rows
+    // `firstRow` on of `table`. Costs time in proportion to the tail.
+    void Finish(const PriceTable& table, std::size_t firstRow);
     std::size_t Rows() const { return rows_; }
 
 private:
     friend class PartCodeFinder;
+    struct Entry {
+        std::uint32_t row;  // within the run
+        std::uint32_t next; // four folded bytes after the group's two, zero past the end
+    };
+    struct Apart {
+        std::uint32_t row;
+        FoldedHead head;
+    };
+    // Where a row goes: its group and next four bytes after the shared head,
+    // and the byte right after the head (-1: the code ends there; no group:
+    // it ends before two more bytes).
+    struct Place {
+        std::uint32_t group;
+        std::uint32_t next;
+        int firstByte;
+    };
+    static constexpr std::size_t kGroups = 65536;
+    static constexpr std::uint32_t kNoGroup = UINT32_MAX;
+    // Tails shorter than this are scanned row by row: a table of groups pays
+    // only from some thousand rows on.
+    static constexpr std::size_t kGroupedFrom = 4096;
+
+    FoldedHead HeadOf(std::string_view code);
+    bool OrderedAfterLast(const FoldedHead& head, std::string_view code);
+    void ChooseSharedHead();
+    Place PlaceOf(const FoldedHead& head, std::string_view code) const;
+    void Group(const PriceTable& table, std::size_t firstRow);
 
     TextEncoding assumed_;
     CaseFoldFn fold_;
-    bool decoded_ = false; // a code's head held a byte above 127
-    bool counted_ = true;  // false: only the number of rows is known
+    bool decoded_ = false; // a code held a byte above 127
     std::size_t rows_ = 0;
-    static constexpr std::size_t kListedRows = 4096;
-    std::vector<std::uint32_t> listed_; // each row's group, while the run is short
-    PodBuffer<std::uint32_t> counts_;   // rows per group; the finder turns them into positions
-    std::uint32_t firstByByte_[256];    // first row of the run by first folded byte
+    std::size_t ordered_ = 0; // rows from the start that are in order
+    FoldedHead last_;         // the last ordered row's code
+    std::string lastLong_;    // and that code itself, when over 16 bytes
+
+    // The tail: rows ordered_ to rows_ - 1.
+    PodBuffer<FoldedHead> heads_; // each row's head, until the tail is grouped
+    FoldedHead shared_;           // its first skip_ bytes begin most codes of the tail
+    std::uint32_t skip_ = 0;
+    std::uint32_t firstShared_ = 0;       // the first row that begins with them
+    PodBuffer<std::uint32_t> groupStart_; // where each group starts in entries_
+    PodBuffer<Entry> entries_;            // those rows by group, in row order
+    std::uint32_t firstByByte_[256];      // those rows by their byte after the head
+    std::vector<Apart> apart_;            // the rows that begin otherwise, in order
 };
 
 // The prefix find on the part-code column: the first row from the top whose
 // part code begins with a text, letters compared without regard to case
 // (through the same fold for the codes, decoded as the file is, and the text).
-//
-// Built once after the load, on several threads where given: the rows are grouped by the first two
-// bytes of their folded code, in row order within each group, so a find looks only at the rows that
-// share its first two bytes, and mostly only at the next four bytes that the group keeps beside
-// each row. A large table is grouped in segments of consecutive rows, each after the one before,
-// which the build fills one at a time from cache. When the text grows by typing, the next find
-// starts where the last one stopped. Built from counted runs (a load in parts), the finder places
-// the rows of the long runs on a thread of its own, so that the window need not wait for it: the
-// table must not change while the finder lives, and a find waits until the rows are placed.
+// Each run answers for its rows, and the runs are asked from the top: an
+// ordered run by halving, a grouped tail by its group. Complete when it is
+// made: no find waits for anything. The table must not change while the
+// finder lives.
 class PartCodeFinder {
 public:
+    // Learns the table's rows, in runs on several threads where given.
     PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
                    unsigned threads = 1);
-    // With the codes already counted, in runs that cover the table's rows in order.
+    // With the runs already learnt (and finished) as the rows loaded; they
+    // cover the table's rows in order.
     PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
                    std::vector<PartCodeGroups>& runs, unsigned threads);
 
@@ -68,55 +116,30 @@ public:
     // yields row 0 when the table has rows.
     std::optional<std::size_t> Find(std::string_view text) const;
 
-    // Stops placing rows, and waits for the thread that places them.
-    ~PartCodeFinder();
-    PartCodeFinder(const PartCodeFinder&) = delete;
-    PartCodeFinder& operator=(const PartCodeFinder&) = delete;
+    // Bytes held beside the table.
+    std::size_t MemoryUsed() const;
 
 private:
-    // Groups the rows of the runs, which cover the table's rows in order;
-    // `later`: the rows of the long runs are placed on a thread of their own.
-    void Build(std::vector<PartCodeGroups>& runs, unsigned threads, bool later);
-    // Counts again the runs counted in another encoding; takes their first rows.
-    void CountRuns(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& firstRow,
-                   unsigned threads);
-    // Sizes the groups of every segment; returns each run's segment.
-    std::vector<std::size_t> SizeGroups(const std::vector<PartCodeGroups>& runs);
-    // Turns each counted run's counts into where its rows go; places the
-    // rows of the short runs.
-    void PositionRuns(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& segmentOf);
-    void PlaceCountedRuns(unsigned threads);
-    void PlaceRun(std::size_t first, std::size_t last, std::uint32_t* fill);
-    bool CodeStartsWith(std::size_t row, std::string_view foldedPrefix) const;
-    std::optional<std::size_t> Scan(std::string_view folded, std::size_t from) const;
-
-    static constexpr std::uint32_t kNone = UINT32_MAX;
+    void Relearn(std::vector<PartCodeGroups>& runs, unsigned threads);
+    std::optional<std::size_t> FindInOrdered(const PartCodeGroups& run, std::size_t first) const;
+    std::optional<std::size_t> FindInTail(const PartCodeGroups& run, std::size_t first) const;
+    std::optional<std::size_t> ScanTail(const PartCodeGroups& run, std::size_t first) const;
+    std::optional<std::size_t> FindInGroups(const PartCodeGroups& run, std::size_t first) const;
+    std::optional<std::size_t> FindApart(const PartCodeGroups& run, std::size_t first) const;
+    // Whether the folded code of `row` is below the folded text, or begins with it.
+    bool CodeBelowText(std::size_t row) const;
+    bool CodeStartsWithText(std::size_t row) const;
+    std::string_view Code(std::size_t row) const;
 
     const PriceTable& table_;
     TextEncoding encoding_;
     CaseFoldFn fold_;
-    std::uint32_t firstByByte_[256];
-    // Where each group starts in rows_, 65537 entries for each segment.
-    static constexpr std::size_t kSegmentRows = std::size_t{1} << 20;
-    std::size_t segments_ = 0;
-    PodBuffer<std::uint32_t> bucketStart_;
-    // A row of a group, with the four folded bytes of its code after the
-    // group's two (zero where the code is shorter).
-    struct Entry {
-        std::uint32_t row;
-        std::uint32_t next;
-    };
-    PodBuffer<Entry> rows_; // rows grouped by their first two bytes, in row order
     std::vector<PartCodeGroups> runs_;
     std::vector<std::size_t> firstRow_; // each run's first row, and the end
-    std::future<void> placed_;          // rows still being placed, when valid
-    std::atomic<bool> stop_ = false;    // set when the finder goes
 
-    // The last find: its folded text, and where in its group it stopped.
-    mutable std::string lastFolded_;
-    mutable std::optional<std::size_t> lastPosition_;
-    mutable bool haveLast_ = false;
+    // The text of the find under way, folded, and its head.
     mutable std::string folded_;
+    mutable FoldedHead textHead_;
     mutable std::string cell_;
 };
 

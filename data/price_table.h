@@ -46,11 +46,11 @@ public:
     // The same as a string, for callers off the hot path.
     std::string Text(std::size_t row, int column) const;
 
-    // The part code of the last row, as Cell(size() - 1, PartCode), with eight
+    // The part code of the last row, as Cell(size() - 1, PartCode), with 16
     // bytes readable from its start whatever its length.
     std::string_view LastPartCode(std::string& scratch) const;
 
-    // Calls f(row, partCode) for the rows first to last - 1, in order; eight
+    // Calls f(row, partCode) for the rows first to last - 1, in order; 16
     // bytes are readable from the start of each code.
     template <typename F> void ForEachPartCode(std::size_t first, std::size_t last, F&& f) const;
 
@@ -74,9 +74,9 @@ public:
     std::size_t MemoryUsed() const;
 
 private:
-    // Bytes kept readable past an arena's last line, so that eight bytes can
+    // Bytes kept readable past an arena's last line, so that 16 bytes can
     // be read from the start of any part code.
-    static constexpr std::size_t kPad = 8;
+    static constexpr std::size_t kPad = 16;
 
     struct Arena {
         std::size_t firstRow = 0;

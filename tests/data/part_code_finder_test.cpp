@@ -1,10 +1,13 @@
 #include "basic_case_fold.h"
 #include "linear_finder.h"
 #include "part_code_finder.h"
+#include "price_file.h"
 #include "row_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
@@ -211,4 +214,97 @@ TEST(prefix_find, a_table_in_segments_finds_as_one_scan) {
     EXPECT_EQ(segmented.Find("abzz"), Row(2'200'000));
     EXPECT_EQ(segmented.Find("ab7x"), Row(7));
     EXPECT_EQ(segmented.Find("ab7y"), Row(1'000'007));
+}
+
+namespace {
+
+// The part codes of price lists of every shape the finder has to stand up
+// to, with a few odd rows among them.
+std::vector<std::string> ShapedCodes(int shape, std::mt19937& rng) {
+    constexpr int kRows = 12'000;
+    auto counted = [](const char* head, int i) {
+        char code[48];
+        std::snprintf(code, sizeof code, "%s%08d-%c", head, i, 'A' + i % 26);
+        return std::string(code);
+    };
+    std::vector<std::string> codes;
+    for (int i = 0; i < kRows; ++i) {
+        switch (shape) {
+        case 0: // a long shared head, in order
+        case 1: // the same, in no order
+            codes.push_back(counted("PX2024-", i));
+            break;
+        case 2: // runs of one code
+            codes.push_back(counted("R", i / 700));
+            break;
+        case 3: // Windows-1252 letters in three cases, in order when folded
+            codes.push_back(counted(i % 3 == 1 ? "\xE9" : "\xC9", i / 3));
+            codes.back().back() = i % 3 == 0 ? 'Q' : 'q';
+            break;
+        case 4: // codes over 16 bytes that share their first 16
+            codes.push_back(counted("LONGSHAREDHEAD-", i));
+            break;
+        default: // spread over many first letters
+            codes.push_back(std::string(1, static_cast<char>('A' + rng() % 26)) +
+                            std::to_string(rng() % 100'000));
+        }
+    }
+    if (shape == 1 || shape == 4)
+        std::shuffle(codes.begin(), codes.end(), rng);
+    // A tail that begins with a code unlike the rest.
+    if (shape == 1) {
+        codes[0] = "A";
+        codes[1] = "0";
+    }
+    // Odd rows: one out of order, one that leaves the shared head, an empty
+    // code, and the shared head alone.
+    codes[kRows / 3] = "0";
+    codes[kRows / 2] = "PY1";
+    codes[kRows * 2 / 3] = "";
+    codes[kRows - 5] = "PX2024-";
+    return codes;
+}
+
+// Prefixes of codes near the top, the middle and the bottom, whole codes,
+// codes with a character no code has, and the text as it is typed.
+std::vector<std::string> ProbesOf(const std::vector<std::string>& codes, TextEncoding encoding) {
+    std::vector<std::string> probes{"", "p", "px", "~"};
+    const std::size_t n = codes.size();
+    for (std::size_t row : {std::size_t{0}, std::size_t{1}, n / 3 + 1, n / 2, n - 6, n - 1}) {
+        std::string text;
+        AppendFolded(
+            codes[row], encoding, [](char32_t c) { return c; }, text);
+        for (std::size_t size = 1; size <= text.size(); ++size)
+            probes.push_back(text.substr(0, size));
+        probes.push_back(text + "~");
+    }
+    return probes;
+}
+
+} // namespace
+
+// Ordered lists are found by halving and others by groups; both, read in one
+// pass or in parts on several threads, find what a plain scan finds.
+TEST(prefix_find, every_shape_of_price_list_finds_as_a_linear_scan) {
+    std::mt19937 rng(11);
+    for (int shape = 0; shape <= 5; ++shape) {
+        const std::vector<std::string> codes = ShapedCodes(shape, rng);
+        std::string bytes;
+        for (const std::string& code : codes)
+            bytes += (rng() % 2 ? code : '"' + code + '"') + ",Part,100,200\r\n";
+        for (std::uint64_t partBytes : {std::uint64_t{0}, bytes.size() / 3, bytes.size() / 7}) {
+            LoadOptions options;
+            options.fold = BasicCaseFold;
+            options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
+            options.partBytes = partBytes;
+            options.threads = 2;
+            PriceTable table;
+            const LoadResult loaded = LoadPriceBytes(bytes, table, nullptr, options);
+            ASSERT_TRUE(loaded.ok && loaded.finder);
+            const LinearFinder linear(table, loaded.encoding);
+            for (const std::string& probe : ProbesOf(codes, loaded.encoding))
+                ASSERT_EQ(loaded.finder->Find(probe), linear.Find(probe))
+                    << "shape " << shape << ", parts of " << partBytes << ", text " << probe;
+        }
+    }
 }
