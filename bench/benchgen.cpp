@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <string_view>
 #include <vector>
 
@@ -150,9 +151,12 @@ char* Number(char* o, std::uint32_t v) {
     return o;
 }
 
-std::string Stamp(std::uint64_t lines, std::uint64_t seed, std::uint64_t bytes) {
-    return "benchgen " + std::to_string(kGeneratorVersion) + " lines " + std::to_string(lines) +
-           " seed " + std::to_string(seed) + " bytes " + std::to_string(bytes) + "\n";
+std::string Stamp(std::uint64_t lines, std::uint64_t seed, std::uint64_t bytes, Shape shape) {
+    std::string stamp = "benchgen " + std::to_string(kGeneratorVersion) + " lines " +
+                        std::to_string(lines) + " seed " + std::to_string(seed);
+    if (shape != Shape::Spread)
+        stamp += std::string(" shape ") + ShapeName(shape);
+    return stamp + " bytes " + std::to_string(bytes) + "\n";
 }
 
 // Returns 0 or the errno of the failed write.
@@ -170,10 +174,8 @@ int WriteAll(int fd, const char* p, std::size_t n) {
     return 0;
 }
 
-} // namespace
-
-std::size_t WriteLine(Random& random, char* out) {
-    char* o = PartCode(random, out);
+// The fields after the part code: description, cost and retail, CR LF.
+char* RestOfLine(Random& random, char* o) {
     *o++ = ',';
     o = Description(random, o);
     *o++ = ',';
@@ -191,10 +193,117 @@ std::size_t WriteLine(Random& random, char* out) {
     o = Number(o, retail);
     *o++ = '\r';
     *o++ = '\n';
-    return static_cast<std::size_t>(o - out);
+    return o;
 }
 
-GenerateResult GeneratePriceFile(std::uint64_t lines, const std::string& path, std::uint64_t seed) {
+char* FixedDigits(char* o, std::uint64_t v, int n) {
+    for (int i = n - 1; i >= 0; --i, v /= 10)
+        o[i] = static_cast<char>('0' + v % 10);
+    return o + n;
+}
+
+// A permutation of 0 .. lines - 1 that looks random: a step coprime with the
+// count, so every index is taken once.
+std::uint64_t Shuffle(std::uint64_t index, std::uint64_t lines) {
+    std::uint64_t step = 0x9E3779B1 % lines;
+    while (std::gcd(step, lines) != 1)
+        ++step;
+    // Below 2^64 for any count of lines that fits a price list.
+    return (index * step + lines / 3) % lines;
+}
+
+// PX2024-00001234-BQ: a shared head, a counter, and two letters from it.
+char* PrefixCode(std::uint64_t n, char* o) {
+    o = Put(o, "PX2024-");
+    o = FixedDigits(o, n, 8);
+    *o++ = '-';
+    *o++ = static_cast<char>('A' + n * 7 % 26);
+    *o++ = static_cast<char>('A' + n * 11 % 26);
+    return o;
+}
+
+// ABC-0123: three letters and four digits counting the run, in order.
+char* RunCode(std::uint64_t run, char* o) {
+    *o++ = static_cast<char>('A' + run / 676 % 26);
+    *o++ = static_cast<char>('A' + run / 26 % 26);
+    *o++ = static_cast<char>('A' + run % 26);
+    *o++ = '-';
+    return FixedDigits(o, run, 4);
+}
+
+// An accented letter and a counter, in three letter cases: \xC9123-AB,
+// \xE9123-ab, \xC9123-aB. The accented letters are taken in the order of
+// their folded forms, so the codes are in order when case is ignored.
+char* CasedCode(std::uint64_t index, std::uint64_t lines, char* o) {
+    static constexpr unsigned char kUpper[] = {0xC0, 0xC9, 0xD1, 0xD6, 0xDC}; // À É Ñ Ö Ü
+    const std::uint64_t base = index / 3;
+    const int variant = static_cast<int>(index % 3);
+    const std::uint64_t bases = (lines + 2) / 3;
+    const unsigned char upper = kUpper[base * std::size(kUpper) / bases];
+    *o++ = static_cast<char>(variant == 0 || variant == 2 ? upper : upper + 0x20);
+    o = FixedDigits(o, base, 8);
+    *o++ = '-';
+    *o++ = variant == 0 ? 'A' : 'a';
+    *o++ = variant == 1 ? 'b' : 'B';
+    return o;
+}
+
+} // namespace
+
+std::size_t WriteLine(Random& random, char* out) {
+    char* o = PartCode(random, out);
+    return static_cast<std::size_t>(RestOfLine(random, o) - out);
+}
+
+std::size_t WriteShapedLine(Shape shape, std::uint64_t index, std::uint64_t lines, Random& random,
+                            char* out) {
+    char* o = out;
+    switch (shape) {
+    case Shape::Spread:
+        return WriteLine(random, out);
+    case Shape::Prefix:
+        o = PrefixCode(index, o);
+        break;
+    case Shape::Shuffled:
+        o = PrefixCode(Shuffle(index, lines), o);
+        break;
+    case Shape::Runs:
+        o = RunCode(index / 1000, o);
+        break;
+    case Shape::Cased:
+        o = CasedCode(index, lines, o);
+        break;
+    }
+    return static_cast<std::size_t>(RestOfLine(random, o) - out);
+}
+
+const char* ShapeName(Shape shape) {
+    switch (shape) {
+    case Shape::Spread:
+        return "spread";
+    case Shape::Prefix:
+        return "prefix";
+    case Shape::Shuffled:
+        return "shuffled";
+    case Shape::Runs:
+        return "runs";
+    case Shape::Cased:
+        return "cased";
+    }
+    return "spread";
+}
+
+bool ParseShape(std::string_view name, Shape& shape) {
+    for (Shape s : kShapes)
+        if (name == ShapeName(s)) {
+            shape = s;
+            return true;
+        }
+    return false;
+}
+
+GenerateResult GeneratePriceFile(std::uint64_t lines, const std::string& path, std::uint64_t seed,
+                                 Shape shape) {
     GenerateResult result;
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -212,7 +321,7 @@ GenerateResult GeneratePriceFile(std::uint64_t lines, const std::string& path, s
             result.bytes += used;
             used = 0;
         }
-        used += WriteLine(random, buffer.data() + used);
+        used += WriteShapedLine(shape, i, lines, random, buffer.data() + used);
     }
     if (err == 0) {
         err = WriteAll(fd, buffer.data(), used);
@@ -252,13 +361,15 @@ bool ReadStamp(const std::string& path, const std::string& want) {
 
 } // namespace
 
-PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
-                                   std::uint64_t seed) {
+PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines, std::uint64_t seed,
+                                   Shape shape) {
     namespace fs = std::filesystem;
     PreparedFile prepared;
     fs::path dir = fs::path(root) / LinesName(lines);
     if (seed != kDefaultSeed)
         dir += "-seed" + std::to_string(seed);
+    if (shape != Shape::Spread)
+        dir += std::string("-") + ShapeName(shape);
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) {
@@ -271,7 +382,7 @@ PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
 
     // The stamp names what made the file; without a match, make it again.
     const std::uint64_t size = fs::file_size(file, ec);
-    if (!ec && ReadStamp(stampFile.string(), Stamp(lines, seed, size))) {
+    if (!ec && ReadStamp(stampFile.string(), Stamp(lines, seed, size, shape))) {
         prepared.ok = true;
         prepared.bytes = size;
         return prepared;
@@ -281,7 +392,7 @@ PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
     // half file that a later run could take for a whole one.
     fs::remove(stampFile, ec);
     fs::path part = dir / "sorted.dat.part";
-    GenerateResult made = GeneratePriceFile(lines, part.string(), seed);
+    GenerateResult made = GeneratePriceFile(lines, part.string(), seed, shape);
     if (!made.ok) {
         fs::remove(part, ec);
         prepared.error = made.error;
@@ -292,7 +403,7 @@ PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
         prepared.error = file.string() + ": " + ec.message();
         return prepared;
     }
-    std::string stamp = Stamp(lines, seed, made.bytes);
+    std::string stamp = Stamp(lines, seed, made.bytes, shape);
     std::FILE* f = std::fopen(stampFile.c_str(), "wb");
     if (!f || std::fwrite(stamp.data(), 1, stamp.size(), f) != stamp.size()) {
         if (f)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pricelookup::benchgen {
 
@@ -34,6 +35,26 @@ private:
 inline constexpr std::size_t kMaxLineLength = 256;
 std::size_t WriteLine(Random& random, char* out);
 
+// How the part codes of a generated file are laid out. Price lists come in
+// every one of these, and each one stresses the find and the load otherwise.
+enum class Shape {
+    Spread,   // random codes over many first letters, in no order
+    Prefix,   // every code shares a long prefix, in order
+    Shuffled, // the codes of Prefix, in no order
+    Runs,     // runs of 1000 rows with the same code, in order
+    Cased,    // Windows-1252 codes with accented letters, each in three letter
+              // cases one after the other, in order when case is ignored
+};
+inline constexpr Shape kShapes[] = {Shape::Spread, Shape::Prefix, Shape::Shuffled, Shape::Runs,
+                                    Shape::Cased};
+// "spread", "prefix", ...; ParseShape takes the same names.
+const char* ShapeName(Shape shape);
+bool ParseShape(std::string_view name, Shape& shape);
+
+// Line `index` of a file of `lines` lines of `shape`, as WriteLine writes it.
+std::size_t WriteShapedLine(Shape shape, std::uint64_t index, std::uint64_t lines, Random& random,
+                            char* out);
+
 struct GenerateResult {
     bool ok = false;
     std::uint64_t lines = 0;
@@ -44,10 +65,10 @@ struct GenerateResult {
 // Writes `lines` price lines to `path`. The same lines and seed always give
 // the same bytes.
 GenerateResult GeneratePriceFile(std::uint64_t lines, const std::string& path,
-                                 std::uint64_t seed = kDefaultSeed);
+                                 std::uint64_t seed = kDefaultSeed, Shape shape = Shape::Spread);
 
 // DIR/sorted.dat with `lines` lines, where DIR is a directory under `root`
-// named after the line count ("1M", "10M"). A file left by an earlier run with
+// named after the line count and the shape ("1M", "10M-prefix"). A file left by an earlier run with
 // the same lines, seed and generator version is reused.
 struct PreparedFile {
     bool ok = false;
@@ -56,7 +77,7 @@ struct PreparedFile {
     std::string error; // when not ok
 };
 PreparedFile PreparePriceDirectory(const std::string& root, std::uint64_t lines,
-                                   std::uint64_t seed = kDefaultSeed);
+                                   std::uint64_t seed = kDefaultSeed, Shape shape = Shape::Spread);
 
 // "1M" for 1000000, "250K" for 250000, the plain number otherwise.
 std::string LinesName(std::uint64_t lines);

@@ -11,8 +11,9 @@
 // by the caller just before exec (bash: ${EPOCHREALTIME/./}); without it the
 // kernel's start time is used.
 //
-// startup_probe --prepare ROOT LINES: makes or reuses ROOT/<LINES>/sorted.dat
-// as the benchmarks do, and prints its directory and size in bytes.
+// startup_probe --prepare ROOT LINES [SHAPE]: makes or reuses
+// ROOT/<LINES>[-SHAPE]/sorted.dat as the benchmarks do, and prints its
+// directory and size in bytes.
 #include "bench_support.h"
 #include "benchgen.h"
 #include "main_window.h"
@@ -60,9 +61,15 @@ std::int64_t StartBootNs() {
            (1'000'000'000 / ticks);
 }
 
-int Prepare(const char* root, const char* linesText) {
+int Prepare(const char* root, const char* linesText, const char* shapeName) {
     const std::uint64_t lines = std::strtoull(linesText, nullptr, 10);
-    const auto file = pricelookup::benchgen::PreparePriceDirectory(root, lines);
+    auto shape = pricelookup::benchgen::Shape::Spread;
+    if (shapeName && !pricelookup::benchgen::ParseShape(shapeName, shape)) {
+        std::fprintf(stderr, "unknown shape %s\n", shapeName);
+        return 2;
+    }
+    const auto file = pricelookup::benchgen::PreparePriceDirectory(
+        root, lines, pricelookup::benchgen::kDefaultSeed, shape);
     if (!file.ok) {
         std::fprintf(stderr, "%s\n", file.error.c_str());
         return 1;
@@ -74,8 +81,8 @@ int Prepare(const char* root, const char* linesText) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc == 4 && std::strcmp(argv[1], "--prepare") == 0)
-        return Prepare(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--prepare") == 0)
+        return Prepare(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
 
     // As app/main.cpp, with the measurements in between.
     QApplication app(argc, argv);

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -35,9 +36,18 @@ using namespace pricelookup;
 
 namespace {
 
+// The shape of the price files: PRICELOOKUP_BENCH_SHAPE ("spread" when unset).
+benchgen::Shape FileShape() {
+    benchgen::Shape shape = benchgen::Shape::Spread;
+    const QByteArray name = qgetenv("PRICELOOKUP_BENCH_SHAPE");
+    if (!name.isEmpty() && !benchgen::ParseShape(name.toStdString(), shape))
+        qFatal("unknown shape %s", name.constData());
+    return shape;
+}
+
 bool EnterPriceDirectory(benchmark::State& state, std::uint64_t lines) {
-    const benchgen::PreparedFile file =
-        benchgen::PreparePriceDirectory(benchgen::DataRoot(), lines);
+    const benchgen::PreparedFile file = benchgen::PreparePriceDirectory(
+        benchgen::DataRoot(), lines, benchgen::kDefaultSeed, FileShape());
     if (!file.ok) {
         state.SkipWithError(file.error.c_str());
         return false;
@@ -129,33 +139,63 @@ MainWindow* LoadedWindow(benchmark::State& state, std::uint64_t lines) {
 
 // What the timed keys find: BM_TypeKey's second argument.
 enum TypeCase : std::int64_t {
-    kLateMatch = 0, // every key of a part code near the end of the file
-    kNoMatch = 1,   // a key after which the text matches no code
+    kEarlyMatch = 0, // every key of a part code near the start of the file
+    kLateMatch = 1,  // every key of a part code near the end of the file
+    kNoMatch = 2,    // a key after which the text matches no code
+    kBackspace = 3,  // Backspace, key by key, from a whole part code
 };
 
-// Types part codes near the end of the file key by key. For kNoMatch the last
-// character of each code is typed as one that no code has, and only that key
-// is timed: the keys before it still find the code.
+const char* TypeCaseName(std::int64_t typeCase) {
+    static const char* const kNames[] = {"early match", "late match", "no match", "backspace"};
+    return kNames[typeCase];
+}
+
+// Part codes of rows near the start or the end of the file, as the list
+// shows them. For kNoMatch the last character is one that no code has.
+std::vector<QString> CodesToType(MainWindow& window, std::int64_t typeCase) {
+    auto* list = window.findChild<PriceListView*>(QStringLiteral("ListView1"));
+    const auto rows = static_cast<std::uint32_t>(window.Table().size());
+    benchgen::Random random(7);
+    std::vector<QString> codes;
+    for (int i = 0; i < 16 && rows > 0; ++i) {
+        const std::uint32_t near = random.Below(std::min(rows, 1000u));
+        const int row = static_cast<int>(typeCase == kEarlyMatch ? near : rows - 1 - near);
+        const QString code = list->model()->index(row, 0).data().toString();
+        codes.push_back(typeCase == kNoMatch ? code.left(code.size() - 1) + QLatin1Char('~')
+                                             : code);
+    }
+    return codes;
+}
+
+// A key that types `c`, accented letters too.
+void TypeCharacter(QLineEdit* box, QChar c) {
+    if (c.unicode() < 128) {
+        QTest::keyClick(box, c.toLatin1());
+        return;
+    }
+    const int key =
+        c.toUpper().unicode() <= 0xFF ? int{c.toUpper().unicode()} : int{Qt::Key_unknown};
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(box, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(box, &release);
+}
+
+// Types part codes key by key, or takes them back with Backspace. For
+// kNoMatch only the last key of each code is timed: the keys before it still
+// find the code.
 void BM_TypeKey(benchmark::State& state) {
     MainWindow* window = LoadedWindow(state, static_cast<std::uint64_t>(state.range(0)));
     if (!window)
         return;
-    const bool noMatch = state.range(1) == kNoMatch;
-    state.SetLabel(noMatch ? "no match" : "late match");
+    const std::int64_t typeCase = state.range(1);
+    state.SetLabel(TypeCaseName(typeCase));
     auto* box = window->findChild<QLineEdit*>(QStringLiteral("Text1"));
-    const PriceTable& table = window->Table();
-    benchgen::Random random(7);
+    const std::vector<QString> codes = CodesToType(*window, typeCase);
     std::vector<double> us;
-    std::vector<QString> codes;
-    for (int i = 0; i < 16; ++i) {
-        const std::size_t row = table.size() - 1 - random.Below(1000);
-        const QString code = QString::fromUtf8(table.Text(row, PartCode));
-        codes.push_back(noMatch ? code.left(code.size() - 1) + QLatin1Char('~') : code);
-    }
     std::size_t next = 0;
     QString typing;
     qsizetype position = 0;
-    qsizetype timedFrom = 0;
     box->setFocus();
     for (auto _ : state) {
         if (position >= typing.size()) {
@@ -163,22 +203,71 @@ void BM_TypeKey(benchmark::State& state) {
             box->clear();
             typing = codes[next++ % codes.size()];
             position = 0;
-            timedFrom = noMatch ? typing.size() - 1 : 0;
-            for (; position < timedFrom; ++position) {
-                QTest::keyClick(box, typing[position].toLatin1());
+            const qsizetype untimed = typeCase == kNoMatch     ? typing.size() - 1
+                                      : typeCase == kBackspace ? typing.size()
+                                                               : 0;
+            for (qsizetype i = 0; i < untimed; ++i) {
+                TypeCharacter(box, typing[i]);
                 QCoreApplication::processEvents();
             }
+            if (typeCase == kNoMatch)
+                position = untimed;
             state.ResumeTiming();
         }
-        TimeEvent(state, us, [&] { QTest::keyClick(box, typing[position++].toLatin1()); });
+        if (typeCase == kBackspace) {
+            ++position;
+            TimeEvent(state, us, [&] { QTest::keyClick(box, Qt::Key_Backspace); });
+        } else {
+            TimeEvent(state, us, [&] { TypeCharacter(box, typing[position++]); });
+        }
     }
     ReportPercentiles(state, us);
 }
 BENCHMARK(BM_TypeKey)
-    ->ArgsProduct({{100'000, 1'000'000, 10'000'000}, {kLateMatch, kNoMatch}})
+    ->ArgsProduct({{100'000, 1'000'000, 10'000'000},
+                   {kEarlyMatch, kLateMatch, kNoMatch, kBackspace}})
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(300);
+
+// Keys typed as soon as the window shows, as a user who knows the code does:
+// the window is made anew for each code, and the first key follows the
+// window by less than 50 ms (the time of one keystroke).
+void BM_FirstKeys(benchmark::State& state) {
+    if (!EnterPriceDirectory(state, static_cast<std::uint64_t>(state.range(0))))
+        return;
+    loadedWindow.reset();
+    std::vector<double> us;
+    std::vector<QString> codes;
+    std::unique_ptr<MainWindow> window;
+    QLineEdit* box = nullptr;
+    QString typing;
+    qsizetype position = 0;
+    for (auto _ : state) {
+        if (position >= typing.size()) {
+            state.PauseTiming();
+            window.reset();
+            window = std::make_unique<MainWindow>();
+            ShowAndSettle(*window);
+            if (codes.empty())
+                codes = CodesToType(*window, kLateMatch);
+            box = window->findChild<QLineEdit*>(QStringLiteral("Text1"));
+            box->setFocus();
+            typing = codes[us.size() % codes.size()];
+            position = 0;
+            state.ResumeTiming();
+        }
+        TimeEvent(state, us, [&] { TypeCharacter(box, typing[position++]); });
+    }
+    window.reset();
+    ReportPercentiles(state, us);
+}
+BENCHMARK(BM_FirstKeys)
+    ->Arg(1'000'000)
+    ->Arg(10'000'000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(40);
 
 // Clicks a row of one list, after scrolling that list somewhere else in the file.
 void BM_RowClick(benchmark::State& state) {
