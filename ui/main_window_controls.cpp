@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -66,11 +67,15 @@ void SetBackground(QLabel* label, const QColor& colour) {
 void FitHeaderCaption(QLabel* label) {
     QFont font = label->font();
     const int room = label->contentsRect().width() - 2;
-    for (int stretch = 99; stretch >= 75; --stretch) {
-        if (QFontMetrics(font).horizontalAdvance(label->text()) <= room)
-            break;
-        font.setStretch(stretch);
-    }
+    const int width = QFontMetrics(font).horizontalAdvance(label->text());
+    if (width <= room)
+        return;
+    // Widths scale about linearly with the stretch: start from that guess
+    // rather than try every step, as each step loads the face again.
+    int stretch = std::clamp(100 * room / std::max(width, 1), 75, 99);
+    font.setStretch(stretch);
+    while (stretch > 75 && QFontMetrics(font).horizontalAdvance(label->text()) > room)
+        font.setStretch(--stretch);
     label->setFont(font);
 }
 
