@@ -21,6 +21,11 @@ std::optional<std::string> CurrentDirectoryName();
 // (taskset or an affinity mask narrows them), at least 1.
 unsigned UsableCores();
 
+// Backs `size` bytes of fresh memory at `data` with pages at once, rather
+// than page by page as each is first written: one call costs less than a
+// fault for every page. Does nothing where the system cannot.
+void PrefaultMemory(void* data, std::size_t size);
+
 // What one ReadAt call gave.
 struct FileRead {
     std::size_t bytes = 0; // 0 at the end of the file

@@ -1,6 +1,7 @@
 #include "file_access.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -40,6 +42,24 @@ unsigned UsableCores() {
     }
 #endif
     return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void PrefaultMemory(void* data, std::size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+    // Whole pages inside the range only: the pages at its ends may hold
+    // other data, and advice on them is still harmless but not needed.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0)
+        return;
+    const auto mask = static_cast<std::uintptr_t>(page - 1);
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + mask) & ~mask;
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~mask;
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)size;
+#endif
 }
 
 ReadOnlyFile::ReadOnlyFile(std::string_view name) {

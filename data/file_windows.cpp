@@ -14,6 +14,11 @@
 
 namespace pricelookup {
 
+void PrefaultMemory(void*, std::size_t) {
+    // Windows backs fresh pages as they are written, and has no call that
+    // backs many at once for private memory.
+}
+
 namespace {
 
 std::string Utf8(std::wstring_view text) {

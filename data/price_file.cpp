@@ -20,7 +20,7 @@ void LineReader::ReadPart(bool atFileStart, std::uint64_t stopAt, std::uint64_t 
     ended_ = stopAt == 0;
 }
 
-bool LineReader::Line(std::string_view line, std::uint64_t end) {
+bool LineReader::Line(std::string_view line, std::uint64_t end, const char* readableEnd) {
     if (lines_ >= maxRows_) {
         tooMany_ = true;
         return false;
@@ -30,8 +30,19 @@ bool LineReader::Line(std::string_view line, std::uint64_t end) {
         line.remove_prefix(3);
     ++lines_;
     table_.AddLine(line);
-    if (groups_)
-        groups_->Add(table_.LastPartCode(scratch_));
+    if (groups_) {
+        // Taken from the bytes fed, which are still in the cache, rather
+        // than from the copy just made. The finder reads 16 bytes from a
+        // code's start: a short code too near the end of the bytes is
+        // copied out first.
+        std::string_view code = PriceTable::PartCodeOf(line, scratch_);
+        char padded[16] = {};
+        if (code.data() != scratch_.data() && readableEnd - code.data() < 16) {
+            std::memcpy(padded, code.data(), code.size());
+            code = {padded, code.size()};
+        }
+        groups_->Add(code);
+    }
     if (progress_)
         progress_(length);
     else if (end <= summedUpTo_)
@@ -70,10 +81,11 @@ bool LineReader::Feed(const char* data, std::size_t size) {
         const std::uint64_t lineEnd = base + static_cast<std::uint64_t>(cr - data);
         bool ok;
         if (pending_.empty()) {
-            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)), lineEnd);
+            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)), lineEnd, end);
         } else {
             pending_.append(p, static_cast<std::size_t>(cr - p));
-            ok = Line(std::string_view(pending_.data(), pending_.size()), lineEnd);
+            ok = Line(std::string_view(pending_.data(), pending_.size()), lineEnd,
+                      pending_.data() + pending_.size());
             pending_.clear();
         }
         if (!ok)
@@ -95,7 +107,8 @@ bool LineReader::Feed(const char* data, std::size_t size) {
 bool LineReader::Finish() {
     if (tooMany_ || ended_ || pending_.empty())
         return !tooMany_;
-    bool ok = Line(std::string_view(pending_.data(), pending_.size()), fed_);
+    bool ok = Line(std::string_view(pending_.data(), pending_.size()), fed_,
+                   pending_.data() + pending_.size());
     pending_.clear();
     return ok;
 }

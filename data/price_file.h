@@ -68,7 +68,8 @@ public:
     const std::vector<std::uint64_t>& LateLines() const { return late_; }
 
 private:
-    bool Line(std::string_view line, std::uint64_t end);
+    // `readableEnd`: where the bytes that hold the line end.
+    bool Line(std::string_view line, std::uint64_t end, const char* readableEnd);
     bool StopsAt(std::uint64_t lineStart) const { return lineStart >= stopAt_; }
 
     PriceTable& table_;

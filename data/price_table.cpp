@@ -1,6 +1,7 @@
 #include "price_table.h"
 
 #include "amount.h"
+#include "file_access.h"
 #include "split_line.h"
 
 #include <algorithm>
@@ -56,11 +57,6 @@ std::string_view PriceTable::QuotedPartCode(std::string_view line, std::string& 
     const std::size_t n = code.size();
     scratch.append(kPad, '\0');
     return {scratch.data(), n};
-}
-
-std::string_view PriceTable::LastPartCode(std::string& scratch) const {
-    const Arena& arena = arenas_.back();
-    return PartCodeOf(arena.Line(arena.rowStart.size() - 1), scratch);
 }
 
 void PriceTable::NewArena() {
@@ -125,10 +121,16 @@ std::uint64_t PriceTable::ReservationForFile(std::uint64_t bytes) {
     return total > arena ? total : UINT64_MAX;
 }
 
-void PriceTable::Reserve(std::size_t rows, std::size_t arenaBytes) {
+void PriceTable::Reserve(std::size_t rows, std::size_t arenaBytes, bool backNow) {
     Arena& arena = arenas_.back();
     arena.text.reserve(arena.text.size() + std::min<std::size_t>(arenaBytes, UINT32_MAX));
     arena.rowStart.reserve(arena.rowStart.size() + rows);
+    if (backNow) {
+        PrefaultMemory(arena.text.data() + arena.text.size(),
+                       arena.text.capacity() - arena.text.size());
+        PrefaultMemory(arena.rowStart.data() + arena.rowStart.size(),
+                       (arena.rowStart.capacity() - arena.rowStart.size()) * sizeof(std::uint32_t));
+    }
 }
 
 void PriceTable::ShrinkToFit() {

@@ -46,9 +46,16 @@ public:
     // The same as a string, for callers off the hot path.
     std::string Text(std::size_t row, int column) const;
 
-    // The part code of the last row, as Cell(size() - 1, PartCode), with 16
-    // bytes readable from its start whatever its length.
-    std::string_view LastPartCode(std::string& scratch) const;
+    // The part code of a line, as Cell gives it for the line's row: a view of
+    // the line, or of `scratch` for a quoted code, where 16 bytes are then
+    // readable from its start whatever its length.
+    static std::string_view PartCodeOf(std::string_view line, std::string& scratch) {
+        if (line.empty() || line.front() != '"')
+            return {line.data(),
+                    static_cast<std::size_t>(FindByte(line.data(), line.data() + line.size(), ',') -
+                                             line.data())};
+        return QuotedPartCode(line, scratch);
+    }
 
     // Calls f(row, partCode) for the rows first to last - 1, in order; 16
     // bytes are readable from the start of each code.
@@ -61,8 +68,10 @@ public:
     // The bytes ReserveForFile takes: about what the table of such a file
     // needs at most while it loads.
     static std::uint64_t ReservationForFile(std::uint64_t bytes);
-    // Makes room for `rows` more rows of `arenaBytes` bytes in all.
-    void Reserve(std::size_t rows, std::size_t arenaBytes);
+    // Makes room for `rows` more rows of `arenaBytes` bytes in all; with
+    // `backNow`, the room is backed with memory at once, for a load that is
+    // about to fill it.
+    void Reserve(std::size_t rows, std::size_t arenaBytes, bool backNow = false);
     // Gives back what the load reserved but did not use.
     void ShrinkToFit();
 
@@ -93,13 +102,6 @@ private:
     const Arena& ArenaOf(std::size_t row) const;
     // The part code of a line whose first byte is a double quote.
     static std::string_view QuotedPartCode(std::string_view line, std::string& scratch);
-    static std::string_view PartCodeOf(std::string_view line, std::string& scratch) {
-        if (line.empty() || line.front() != '"')
-            return {line.data(),
-                    static_cast<std::size_t>(FindByte(line.data(), line.data() + line.size(), ',') -
-                                             line.data())};
-        return QuotedPartCode(line, scratch);
-    }
     void NewArena();
 
     std::vector<Arena> arenas_; // never empty: rows are added to the last
