@@ -124,8 +124,10 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
         const bool more = reader.Feed(block.data(), got.bytes);
         offset += got.bytes;
         if (!reserved && reader.Lines() > 0) {
-            // Room for the rest of the part at the rate of its first block:
-            // untouched room costs nothing, and the table gives back what is left.
+            // Room for the rest of the part at the rate of its first block,
+            // backed with memory at once: a little more than the rate asks,
+            // as room left over is memory taken until the table gives it
+            // back, and a table that outgrows its room grows in place.
             const std::uint64_t end = part.nominalEnd != UINT64_MAX ? part.nominalEnd : size;
             const std::uint64_t expected = (end > offset ? end : offset) - start + 4096;
             const double scale =

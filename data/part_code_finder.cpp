@@ -235,27 +235,24 @@ PartCodeGroups::Place PartCodeGroups::PlaceOf(const FoldedHead& head, std::strin
 
 void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     const std::size_t n = heads_.size();
-    PodBuffer<Place> places;
-    places.resize(n);
-    groupStart_.resize(kGroups + 1);
-    std::fill(groupStart_.data(), groupStart_.data() + groupStart_.size(), 0u);
     firstShared_ = kNoRow;
     std::string scratch;
-    for (std::size_t i = 0; i < n; ++i) {
+    // Where row i goes; nothing for a row kept apart. Worked out twice, to
+    // count and then to place, rather than kept for every row in between.
+    auto placeOf = [&](std::size_t i) -> std::optional<Place> {
         const FoldedHead& head = heads_[i];
-        const auto row = static_cast<std::uint32_t>(ordered_ + i);
-        if (SharedBytes(head, shared_) < skip_) {
-            apart_.push_back({row, head});
-            places[i] = {kNoGroup, 0, -1};
-            continue;
-        }
-        if (firstShared_ == kNoRow)
-            firstShared_ = row;
-        places[i] =
-            PlaceOf(head, skip_ <= kMaxSkip ? std::string_view()
-                                            : table.Cell(firstRow + row, PartCode, scratch));
-        if (places[i].group != kNoGroup)
-            ++groupStart_[places[i].group + 1];
+        if (SharedBytes(head, shared_) < skip_)
+            return std::nullopt;
+        return PlaceOf(head, skip_ <= kMaxSkip
+                                 ? std::string_view()
+                                 : table.Cell(firstRow + ordered_ + i, PartCode, scratch));
+    };
+    groupStart_.resize(kGroups + 1);
+    std::fill(groupStart_.data(), groupStart_.data() + groupStart_.size(), 0u);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::optional<Place> place = placeOf(i);
+        if (place && place->group != kNoGroup)
+            ++groupStart_[place->group + 1];
     }
     for (std::size_t g = 0; g < kGroups; ++g)
         groupStart_[g + 1] += groupStart_[g];
@@ -264,12 +261,18 @@ void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     fill.resize(kGroups);
     std::memcpy(fill.data(), groupStart_.data(), kGroups * sizeof(std::uint32_t));
     for (std::size_t i = 0; i < n; ++i) {
-        const Place& place = places[i];
         const auto row = static_cast<std::uint32_t>(ordered_ + i);
-        if (place.firstByte >= 0 && firstByByte_[place.firstByte] == kNoRow)
-            firstByByte_[place.firstByte] = row;
-        if (place.group != kNoGroup)
-            entries_[fill[place.group]++] = {row, place.next};
+        const std::optional<Place> place = placeOf(i);
+        if (!place) {
+            apart_.push_back({row, heads_[i]});
+            continue;
+        }
+        if (firstShared_ == kNoRow)
+            firstShared_ = row;
+        if (place->firstByte >= 0 && firstByByte_[place->firstByte] == kNoRow)
+            firstByByte_[place->firstByte] = row;
+        if (place->group != kNoGroup)
+            entries_[fill[place->group]++] = {row, place->next};
     }
     heads_ = PodBuffer<FoldedHead>();
 }

@@ -1,4 +1,5 @@
 #include "basic_case_fold.h"
+#include "linear_finder.h"
 #include "load_in_parts.h"
 #include "part_code_finder.h"
 #include "reference_reader.h"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -18,6 +20,7 @@
 
 using namespace pricelookup;
 using pricelookup::testing::BasicCaseFold;
+using pricelookup::testing::LinearFinder;
 using pricelookup::testing::ReferenceRead;
 
 namespace {
@@ -116,6 +119,10 @@ void ExpectPartsSameAsOnePass(std::string_view bytes) {
     const PartCodeFinder wholeFinder(whole, one.encoding, BasicCaseFold);
     const std::vector<std::string> probes = Probes(whole, bytes);
     const auto rows = pricelookup::testing::Rows(whole);
+    const LinearFinder linear(whole, one.encoding);
+    for (const std::string& probe : probes)
+        ASSERT_EQ(wholeFinder.Find(probe), linear.Find(probe))
+            << "find [" << probe << "] in [" << bytes << "]";
 
     for (std::size_t part = 1, previous = 1; part <= bytes.size() + 1;
          std::tie(part, previous) = std::make_pair(part + previous, part)) {
@@ -178,6 +185,28 @@ TEST(reading_in_parts, price_file_records_read_as_in_one_pass) {
     FileMaker maker(4);
     for (int i = 0; i < 400; ++i)
         ASSERT_NO_FATAL_FAILURE(ExpectPartsSameAsOnePass(maker.Records()));
+}
+
+// Price lists mostly come in order of their codes, with a row out of order
+// now and then: the finder halves the ordered rows and groups the rest.
+TEST(reading_in_parts, records_in_code_order_read_and_find_as_in_one_pass) {
+    FileMaker maker(6);
+    for (int i = 0; i < 400; ++i) {
+        std::vector<std::string> lines;
+        const std::string records = maker.Records();
+        for (std::size_t at = 0; at < records.size();) {
+            const std::size_t end = std::min(records.find('\r', at), records.size());
+            lines.push_back(records.substr(at, end - at));
+            at = end + 1;
+        }
+        std::sort(lines.begin(), lines.end());
+        if (!lines.empty() && maker.Pick(2) == 0)
+            std::swap(lines.front(), lines[maker.Pick(lines.size())]);
+        std::string bytes;
+        for (const std::string& line : lines)
+            bytes += line + "\r\n";
+        ASSERT_NO_FATAL_FAILURE(ExpectPartsSameAsOnePass(bytes));
+    }
 }
 
 TEST(reading_road, scrambled_bytes_read_as_the_reference_reads_them) {
