@@ -1,24 +1,58 @@
 #pragma once
 
+// The few byte scans that run over every byte of a price file, with SSE2
+// where the compiler offers it and plain C++ everywhere else: nothing outside
+// this header needs to know which.
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace pricelookup {
 
-// The first `c` in [p, end), or end. Tuned for the common case of a few bytes
-// (a field, a line): no call, sixteen bytes a step where the platform allows.
-inline const char* FindByte(const char* p, const char* end, char c) {
+// Of the sixteen bytes at `p`, those equal to `c`: bit i for byte i.
+inline unsigned MatchMask16(const char* p, char c) {
 #if defined(__SSE2__)
-    const __m128i needle = _mm_set1_epi8(c);
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(c))));
+#else
+    unsigned mask = 0;
+    for (unsigned i = 0; i < 16; ++i)
+        mask |= unsigned{p[i] == c} << i;
+    return mask;
+#endif
+}
+
+// Whether any of the 64 bytes at `p` is above 127.
+inline bool AnyHighByte64(const unsigned char* p) {
+#if defined(__SSE2__)
+    const auto* v = reinterpret_cast<const __m128i*>(p);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+    return _mm_movemask_epi8(any) != 0;
+#else
+    std::uint64_t any = 0;
+    for (int i = 0; i < 8; ++i) {
+        std::uint64_t word;
+        std::memcpy(&word, p + 8 * i, 8);
+        any |= word;
+    }
+    return (any & 0x8080808080808080ULL) != 0;
+#endif
+}
+
+// The first `c` in [p, end), or end. Tuned for the common case of a few bytes
+// (a field, a line): no call, sixteen bytes a step.
+inline const char* FindByte(const char* p, const char* end, char c) {
     while (end - p >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, needle));
-        if (mask != 0)
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned mask = MatchMask16(p, c))
+            return p + std::countr_zero(mask);
         p += 16;
     }
-#endif
     while (p != end && *p != c)
         ++p;
     return p;

@@ -3,12 +3,9 @@
 #include "byte_scan.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace pricelookup {
 
@@ -24,21 +21,16 @@ namespace {
 std::size_t FindComma(std::string_view s, std::size_t from) {
     if (from >= s.size())
         return s.size();
-#if defined(__SSE2__)
     // The price fields at the end of a line leave fewer than sixteen bytes to
     // look at, which FindByte would walk one at a time. When the line itself
     // is long enough, its last sixteen bytes are one load that stays inside
     // it; the bytes before `from` are masked off.
     const std::size_t left = s.size() - from;
     if (left < 16 && s.size() >= 16) {
-        const __m128i block =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + s.size() - 16));
-        auto mask =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(','))));
-        mask &= 0xFFFFu << (16 - left);
-        return mask != 0 ? s.size() - 16 + static_cast<std::size_t>(__builtin_ctz(mask)) : s.size();
+        const unsigned mask = MatchMask16(s.data() + s.size() - 16, ',') & (0xFFFFu << (16 - left));
+        return mask != 0 ? s.size() - 16 + static_cast<std::size_t>(std::countr_zero(mask))
+                         : s.size();
     }
-#endif
     return static_cast<std::size_t>(FindByte(s.data() + from, s.data() + s.size(), ',') - s.data());
 }
 
@@ -50,21 +42,14 @@ std::size_t FindComma(std::string_view s, std::size_t from) {
 class CommaFinder {
 public:
     explicit CommaFinder(std::string_view s) : s_(s) {
-#if defined(__SSE2__)
         if (s.size() >= 16) {
-            const __m128i comma = _mm_set1_epi8(',');
             const std::size_t last = s.size() - 16;
             for (std::size_t i = 0; i < 4; ++i) {
                 const std::size_t at = std::min(16 * i, last);
-                const __m128i block =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at));
-                const auto bits =
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)));
-                mask_ |= std::uint64_t{bits} << at;
+                mask_ |= std::uint64_t{MatchMask16(s.data() + at, ',')} << at;
             }
             covered_ = std::min<std::size_t>(s.size(), 64);
         }
-#endif
     }
 
     // The first comma at or after `from`, or the line's length.
@@ -72,7 +57,7 @@ public:
         if (from < covered_) {
             const std::uint64_t m = mask_ & (~std::uint64_t{0} << from);
             if (m != 0)
-                return static_cast<std::size_t>(__builtin_ctzll(m));
+                return static_cast<std::size_t>(std::countr_zero(m));
             if (covered_ == s_.size())
                 return s_.size();
             from = covered_;

@@ -1,30 +1,19 @@
 #include "text_encoding.h"
 
-#include <cstring>
+#include "byte_scan.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 namespace pricelookup {
 
 namespace {
 
-// Steps over ASCII, which makes up most of a price file: 64 bytes at a time
-// where the platform allows, then eight at a time. Returns the first byte
-// that is not ASCII, or a pointer at most eight bytes short of `end`.
+// Steps over ASCII, which makes up most of a price file: 64 bytes at a time,
+// then eight at a time. Returns the first byte that is not ASCII, or a
+// pointer at most eight bytes short of `end`.
 const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end) noexcept {
-#if defined(__SSE2__)
-    while (end - p >= 64) {
-        const auto* v = reinterpret_cast<const __m128i*>(p);
-        const __m128i any =
-            _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                         _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-        if (_mm_movemask_epi8(any) != 0)
-            break;
+    while (end - p >= 64 && !AnyHighByte64(p))
         p += 64;
-    }
-#endif
     while (end - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
