@@ -188,14 +188,17 @@ void PartCodeGroups::Finish(const PriceTable& table, std::size_t firstRow) {
 
 void PartCodeGroups::ChooseSharedHead() {
     // The longest head that all but a few codes begin with, judged against a
-    // code from the start, the middle and the end of the tail: codes that all
-    // begin alike would otherwise fall into one group.
+    // code from the start, the middle and the end of the tail, on a sample of
+    // its rows: codes that all begin alike would otherwise fall into one
+    // group. The rows that begin otherwise are found exactly when grouped.
     const std::size_t n = heads_.size();
-    const std::size_t fewest = n - n / 32;
+    const std::size_t step = std::max<std::size_t>(1, n / 4096);
+    const std::size_t sampled = (n + step - 1) / step;
+    const std::size_t fewest = sampled - sampled / 32;
     for (const std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
         const FoldedHead& candidate = heads_[at];
         std::size_t sharing[17] = {};
-        for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t i = 0; i < n; i += step)
             ++sharing[SharedBytes(heads_[i], candidate)];
         // Codes that share at least k bytes with the candidate, k from 16 down.
         std::size_t atLeast = 0;
@@ -210,49 +213,55 @@ void PartCodeGroups::ChooseSharedHead() {
     }
 }
 
-PartCodeGroups::Place PartCodeGroups::PlaceOf(const FoldedHead& head, std::string_view code) const {
-    unsigned char bytes[6];
+PartCodeGroups::Place PartCodeGroups::PlaceOf(const FoldedHead& head) const {
+    // The head's bytes from skip_ on, at the top of a word (skip_ <= kMaxSkip).
+    const std::uint32_t bits = 8 * skip_;
+    const std::uint64_t from = skip_ == 0  ? head.high
+                               : skip_ < 8 ? head.high << bits | head.low >> (64 - bits)
+                                           : head.low << (bits - 64);
+    const std::uint32_t after = head.size > skip_ ? head.size - skip_ : 0;
+    // The next four bytes, first byte lowest, so that a mask keeps the first n.
+    const auto nextBigEndian = static_cast<std::uint32_t>(from >> 16);
+    const std::uint32_t next = (nextBigEndian >> 24) | (nextBigEndian >> 8 & 0xFF00) |
+                               (nextBigEndian << 8 & 0xFF0000) | (nextBigEndian << 24);
+    return Place{next} | (from >> 48) << 32 | (from >> 56) << 48 | (after < 2 ? kNoGroup : 0) |
+           (after < 1 ? kNoFirstByte : 0);
+}
+
+PartCodeGroups::Place PartCodeGroups::PlaceOfCode(std::string_view code) const {
+    // Past the head's 16 bytes: from the code itself.
+    unsigned char bytes[6] = {};
     std::uint32_t have = 0;
-    if (skip_ <= kMaxSkip) {
-        have = std::min(head.size > skip_ ? head.size - skip_ : 0, 6u);
-        for (std::uint32_t i = 0; i < have; ++i)
-            bytes[i] = static_cast<unsigned char>(ByteAt(head, skip_ + i));
-    } else {
-        // Past the head's 16 bytes: from the code itself.
-        FoldedBytes folded(code, assumed_, fold_);
-        for (std::uint32_t i = 0; i < skip_ && !folded.Done(); ++i)
-            folded.Next();
-        while (have < 6 && !folded.Done())
-            bytes[have++] = folded.Next();
-    }
-    Place place{kNoGroup, 0, have > 0 ? bytes[0] : -1};
-    if (have >= 2)
-        place.group = std::uint32_t{bytes[0]} << 8 | bytes[1];
-    for (std::uint32_t i = 2; i < have; ++i)
-        place.next |= std::uint32_t{bytes[i]} << (8 * (i - 2));
+    FoldedBytes folded(code, assumed_, fold_);
+    for (std::uint32_t i = 0; i < skip_ && !folded.Done(); ++i)
+        folded.Next();
+    while (have < 6 && !folded.Done())
+        bytes[have++] = folded.Next();
+    Place place = std::uint64_t{bytes[0]} << 48 | std::uint64_t{bytes[0]} << 40 |
+                  std::uint64_t{bytes[1]} << 32 | (have < 2 ? kNoGroup : 0) |
+                  (have < 1 ? kNoFirstByte : 0);
+    for (std::uint32_t i = 2; i < 6; ++i)
+        place |= std::uint64_t{bytes[i]} << (8 * (i - 2));
     return place;
 }
 
 void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     const std::size_t n = heads_.size();
-    firstShared_ = kNoRow;
-    std::string scratch;
-    // Where row i goes; nothing for a row kept apart. Worked out twice, to
-    // count and then to place, rather than kept for every row in between.
-    auto placeOf = [&](std::size_t i) -> std::optional<Place> {
-        const FoldedHead& head = heads_[i];
-        if (SharedBytes(head, shared_) < skip_)
-            return std::nullopt;
-        return PlaceOf(head, skip_ <= kMaxSkip
-                                 ? std::string_view()
-                                 : table.Cell(firstRow + ordered_ + i, PartCode, scratch));
-    };
+    PodBuffer<Place> places;
+    places.resize(n);
     groupStart_.resize(kGroups + 1);
     std::fill(groupStart_.data(), groupStart_.data() + groupStart_.size(), 0u);
+    std::string scratch;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::optional<Place> place = placeOf(i);
-        if (place && place->group != kNoGroup)
-            ++groupStart_[place->group + 1];
+        const FoldedHead& head = heads_[i];
+        Place place = kApart;
+        if (SharedBytes(head, shared_) >= skip_)
+            place = skip_ <= kMaxSkip
+                        ? PlaceOf(head)
+                        : PlaceOfCode(table.Cell(firstRow + ordered_ + i, PartCode, scratch));
+        places[i] = place;
+        if (!(place & (kApart | kNoGroup)))
+            ++groupStart_[(place >> 32 & 0xFFFF) + 1];
     }
     for (std::size_t g = 0; g < kGroups; ++g)
         groupStart_[g + 1] += groupStart_[g];
@@ -260,19 +269,21 @@ void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     PodBuffer<std::uint32_t> fill;
     fill.resize(kGroups);
     std::memcpy(fill.data(), groupStart_.data(), kGroups * sizeof(std::uint32_t));
+    firstShared_ = kNoRow;
     for (std::size_t i = 0; i < n; ++i) {
+        const Place place = places[i];
         const auto row = static_cast<std::uint32_t>(ordered_ + i);
-        const std::optional<Place> place = placeOf(i);
-        if (!place) {
+        if (place & kApart) {
             apart_.push_back({row, heads_[i]});
             continue;
         }
         if (firstShared_ == kNoRow)
             firstShared_ = row;
-        if (place->firstByte >= 0 && firstByByte_[place->firstByte] == kNoRow)
-            firstByByte_[place->firstByte] = row;
-        if (place->group != kNoGroup)
-            entries_[fill[place->group]++] = {row, place->next};
+        const auto firstByte = static_cast<std::size_t>(place >> 48 & 0xFF);
+        if (!(place & kNoFirstByte) && firstByByte_[firstByte] == kNoRow)
+            firstByByte_[firstByte] = row;
+        if (!(place & kNoGroup))
+            entries_[fill[place >> 32 & 0xFFFF]++] = {row, static_cast<std::uint32_t>(place)};
     }
     heads_ = PodBuffer<FoldedHead>();
 }

@@ -56,16 +56,15 @@ private:
         std::uint32_t row;
         FoldedHead head;
     };
-    // Where a row goes: its group and next four bytes after the shared head,
-    // and the byte right after the head (-1: the code ends there; no group:
-    // it ends before two more bytes).
-    struct Place {
-        std::uint32_t group;
-        std::uint32_t next;
-        int firstByte;
-    };
+    // Where a row goes, packed in a word: bits 0-31 the next four bytes
+    // after its group, 32-47 the group, 48-55 the byte right after the
+    // shared head, and flags for a code that ends before two more bytes or
+    // before one, and for a row kept apart.
+    using Place = std::uint64_t;
+    static constexpr Place kNoGroup = Place{1} << 56;
+    static constexpr Place kNoFirstByte = Place{1} << 57;
+    static constexpr Place kApart = Place{1} << 58;
     static constexpr std::size_t kGroups = 65536;
-    static constexpr std::uint32_t kNoGroup = UINT32_MAX;
     // Tails shorter than this are scanned row by row: a table of groups pays
     // only from some thousand rows on.
     static constexpr std::size_t kGroupedFrom = 4096;
@@ -73,7 +72,8 @@ private:
     FoldedHead HeadOf(std::string_view code);
     bool OrderedAfterLast(const FoldedHead& head, std::string_view code);
     void ChooseSharedHead();
-    Place PlaceOf(const FoldedHead& head, std::string_view code) const;
+    Place PlaceOf(const FoldedHead& head) const;
+    Place PlaceOfCode(std::string_view code) const;
     void Group(const PriceTable& table, std::size_t firstRow);
 
     TextEncoding assumed_;
