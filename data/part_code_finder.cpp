@@ -140,7 +140,38 @@ FoldedHead PartCodeGroups::HeadOf(std::string_view code) {
     // Bytes that are not UTF-8 make the whole file Windows-1252.
     if (assumed_ == TextEncoding::Utf8 && !decoded_ && !ValidUtf8(code))
         assumed_ = TextEncoding::Windows1252;
+    if (assumed_ == TextEncoding::Windows1252)
+        return Windows1252HeadOf(code);
     return DecodedHead(code, assumed_, fold_, decoded_);
+}
+
+FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
+    // A byte at a time through a table: a price list in Windows-1252 with
+    // accented codes would otherwise decode and fold each one by a call.
+    if (folded1252_.empty()) {
+        folded1252_.resize(128);
+        for (unsigned b = 0; b < 128; ++b) {
+            char bytes[4];
+            const std::size_t n =
+                EncodeUtf8(fold_(Windows1252ToUnicode(static_cast<unsigned char>(128 + b))), bytes);
+            folded1252_[b][0] = static_cast<unsigned char>(std::min<std::size_t>(n, 3));
+            std::memcpy(&folded1252_[b][1], bytes, std::min<std::size_t>(n, 3));
+        }
+    }
+    unsigned char bytes[kLong + 3];
+    std::size_t have = 0;
+    for (std::size_t i = 0; i < code.size() && have < kLong; ++i) {
+        const auto b = static_cast<unsigned char>(code[i]);
+        if (b < 0x80) {
+            bytes[have++] = b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b;
+            continue;
+        }
+        decoded_ = true;
+        const std::array<unsigned char, 4>& folded = folded1252_[b - 128];
+        for (unsigned k = 1; k <= folded[0]; ++k)
+            bytes[have++] = folded[k];
+    }
+    return HeadOfBytes(bytes, have);
 }
 
 bool PartCodeGroups::OrderedAfterLast(const FoldedHead& head, std::string_view code) {

@@ -4,6 +4,7 @@
 #include "price_table.h"
 #include "text_encoding.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -70,6 +71,7 @@ private:
     static constexpr std::size_t kGroupedFrom = 4096;
 
     FoldedHead HeadOf(std::string_view code);
+    FoldedHead Windows1252HeadOf(std::string_view code);
     bool OrderedAfterLast(const FoldedHead& head, std::string_view code);
     void ChooseSharedHead();
     Place PlaceOf(const FoldedHead& head) const;
@@ -79,6 +81,9 @@ private:
     TextEncoding assumed_;
     CaseFoldFn fold_;
     bool decoded_ = false; // a code held a byte above 127
+    // The folded UTF-8 bytes of each Windows-1252 byte above 127 (a length and
+    // up to three bytes), made when the run first needs them.
+    std::vector<std::array<unsigned char, 4>> folded1252_;
     std::size_t rows_ = 0;
     std::size_t ordered_ = 0; // rows from the start that are in order
     FoldedHead last_;         // the last ordered row's code
