@@ -6,12 +6,20 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace pricelookup {
+
+// Hands `job` to a thread of the process's pool, which keeps its threads
+// parked between jobs: starting a thread for every load cost more than a
+// small file's whole load. Starts a thread when none is free; false when no
+// thread can be had.
+bool RunOnPoolThread(std::function<void()> job);
 
 // Runs task(i) for every i below `tasks` on up to `threads` threads, the
 // calling one among them, each taking the next task as it finishes one. When
@@ -25,9 +33,6 @@ void RunTasks(std::size_t tasks, unsigned threads, Task&& task, Idle&& idle,
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorMutex;
-    std::size_t done = 0;
-    std::mutex doneMutex;
-    std::condition_variable doneChanged;
     auto work = [&] {
         try {
             for (std::size_t i; !failed.load(std::memory_order_relaxed) &&
@@ -40,26 +45,39 @@ void RunTasks(std::size_t tasks, unsigned threads, Task&& task, Idle&& idle,
             failed = true;
         }
     };
-    const std::size_t helpers =
+    // Helpers that were handed their job after the calling thread finished
+    // its own work find `closed` and leave without touching the tasks.
+    struct Helpers {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t running = 0;
+        bool closed = false;
+    };
+    const auto helpers = std::make_shared<Helpers>();
+    const std::size_t wanted =
         std::min<std::size_t>(threads > 0 ? threads - 1 : 0, tasks > 0 ? tasks - 1 : 0);
-    std::vector<std::thread> pool;
-    pool.reserve(helpers);
-    try {
-        for (std::size_t t = 0; t < helpers; ++t)
-            pool.emplace_back([&] {
-                work();
-                std::lock_guard<std::mutex> lock(doneMutex);
-                ++done;
-                doneChanged.notify_one();
-            });
-    } catch (...) {
+    for (std::size_t t = 0; t < wanted; ++t) {
         // No thread to be had: the ones that started and this one do the work.
+        if (!RunOnPoolThread([helpers, run = &work] {
+                {
+                    std::lock_guard<std::mutex> lock(helpers->mutex);
+                    if (helpers->closed)
+                        return;
+                    ++helpers->running;
+                }
+                (*run)();
+                std::lock_guard<std::mutex> lock(helpers->mutex);
+                --helpers->running;
+                helpers->changed.notify_all();
+            }))
+            break;
     }
     work();
     {
-        std::unique_lock<std::mutex> lock(doneMutex);
-        while (done < pool.size()) {
-            if (doneChanged.wait_for(lock, idlePeriod, [&] { return done == pool.size(); }))
+        std::unique_lock<std::mutex> lock(helpers->mutex);
+        helpers->closed = true;
+        while (helpers->running > 0) {
+            if (helpers->changed.wait_for(lock, idlePeriod, [&] { return helpers->running == 0; }))
                 break;
             lock.unlock();
             try {
@@ -73,8 +91,6 @@ void RunTasks(std::size_t tasks, unsigned threads, Task&& task, Idle&& idle,
             lock.lock();
         }
     }
-    for (std::thread& t : pool)
-        t.join();
     if (error)
         std::rethrow_exception(error);
 }

@@ -13,6 +13,9 @@ namespace {
 
 constexpr std::uint32_t kNoKey = UINT32_MAX;
 constexpr std::size_t kGroups = 65536;
+// Up to this many rows the finder sorts them into their groups: a few KB
+// of codes then cost microseconds, not the tables of all 65536 groups.
+constexpr std::size_t kFewRows = 4096;
 
 // The head of a folded code: its first two bytes as a group number (kNoKey
 // when the folded code is shorter), the next four packed into one word
@@ -144,6 +147,10 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads, 
     firstRow_.assign(runs.size() + 1, 0);
     for (std::size_t i = 0; i < runs.size(); ++i)
         firstRow_[i + 1] = firstRow_[i] + runs[i].rows_;
+    if (firstRow_.back() <= kFewRows) {
+        BuildFew();
+        return;
+    }
     CountRuns(runs, firstRow_, threads);
     PositionRuns(runs, SizeGroups(runs));
     runs_ = std::move(runs);
@@ -159,6 +166,33 @@ void PartCodeFinder::Build(std::vector<PartCodeGroups>& runs, unsigned threads, 
         placed_ = std::async(std::launch::async, [this] { PlaceCountedRuns(1); });
     } catch (const std::system_error&) {
         PlaceCountedRuns(threads);
+    }
+}
+
+void PartCodeFinder::BuildFew() {
+    few_ = true;
+    std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNone);
+    struct Keyed {
+        std::uint32_t group;
+        Entry entry;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(table_.size());
+    bool decoded = false;
+    table_.ForEachPartCode(0, table_.size(), [&](std::size_t row, std::string_view code) {
+        const Head head = HeadOf(code, encoding_, fold_, decoded, true);
+        if (head.first >= 0 && firstByByte_[head.first] == kNone)
+            firstByByte_[head.first] = static_cast<std::uint32_t>(row);
+        if (head.group != kNoKey)
+            keyed.push_back({head.group, {static_cast<std::uint32_t>(row), head.next}});
+    });
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const Keyed& a, const Keyed& b) { return a.group < b.group; });
+    rows_.resize(keyed.size());
+    fewGroups_.resize(keyed.size());
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        rows_[i] = keyed[i].entry;
+        fewGroups_[i] = keyed[i].group;
     }
 }
 
@@ -292,16 +326,28 @@ std::optional<std::size_t> PartCodeFinder::Scan(std::string_view folded, std::si
     // which the group keeps beside each row: only the rest needs the table.
     const std::uint32_t mask = NextMask(folded.size());
     const std::uint32_t next = PackNext(bytes, folded.size());
+    auto scan = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = std::max(from, begin); i < end; ++i) {
+            if ((rows_[i].next & mask) == next && CodeStartsWith(rows_[i].row, folded)) {
+                lastPosition_ = i;
+                return true;
+            }
+        }
+        return false;
+    };
+    if (few_) {
+        const std::uint32_t* groups = fewGroups_.data();
+        const auto [begin, end] = std::equal_range(groups, groups + fewGroups_.size(), key);
+        if (scan(static_cast<std::size_t>(begin - groups), static_cast<std::size_t>(end - groups)))
+            return rows_[*lastPosition_].row;
+        lastPosition_.reset();
+        return std::nullopt;
+    }
     // Positions grow from segment to segment, so `from` skips whole segments.
     for (std::size_t s = 0; s < segments_; ++s) {
         const std::uint32_t* start = bucketStart_.data() + s * (kGroups + 1);
-        const std::size_t end = start[key + 1];
-        for (std::size_t i = std::max<std::size_t>(from, start[key]); i < end; ++i) {
-            if ((rows_[i].next & mask) == next && CodeStartsWith(rows_[i].row, folded)) {
-                lastPosition_ = i;
-                return rows_[i].row;
-            }
-        }
+        if (scan(start[key], start[key + 1]))
+            return rows_[*lastPosition_].row;
     }
     lastPosition_.reset();
     return std::nullopt;

@@ -77,6 +77,9 @@ private:
     // Groups the rows of the runs, which cover the table's rows in order;
     // `later`: the rows of the long runs are placed on a thread of their own.
     void Build(std::vector<PartCodeGroups>& runs, unsigned threads, bool later);
+    // Groups the rows of a small table by sorting them: the tables of every
+    // group would cost more than the rows themselves.
+    void BuildFew();
     // Counts again the runs counted in another encoding; takes their first rows.
     void CountRuns(std::vector<PartCodeGroups>& runs, const std::vector<std::size_t>& firstRow,
                    unsigned threads);
@@ -107,6 +110,9 @@ private:
         std::uint32_t next;
     };
     PodBuffer<Entry> rows_; // rows grouped by their first two bytes, in row order
+    // Built by BuildFew: each entry's group, beside rows_, in place of bucketStart_.
+    bool few_ = false;
+    PodBuffer<std::uint32_t> fewGroups_;
     std::vector<PartCodeGroups> runs_;
     std::vector<std::size_t> firstRow_; // each run's first row, and the end
     std::future<void> placed_;          // rows still being placed, when valid
