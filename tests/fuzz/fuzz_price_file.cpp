@@ -11,8 +11,11 @@
 #include "text_encoding.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -144,6 +147,80 @@ void CheckReadInParts(std::string_view bytes, const PriceTable& whole,
               finder.Find(bytes.substr(at, 1 + at % 5)));
 }
 
+// A file that changes while it is read: its `switchAt`-th read and every one
+// after it find the file cut short, grown, or rewritten in place with other
+// bytes. Each open of it changes at the same moment. With `lying`, it claims
+// to be unchanged afterwards, so that only what its reads gave can tell.
+class ChangingSource final : public PriceSource {
+public:
+    ChangingSource(std::string_view before, std::string_view after, unsigned switchAt, bool lying)
+        : before_(before), after_(after), switchAt_(switchAt), lying_(lying) {}
+    std::uint64_t Size() const override { return before_.size(); }
+    FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const override {
+        const std::string_view bytes = reads_.fetch_add(1) >= switchAt_ ? after_ : before_;
+        FileRead got;
+        if (offset < bytes.size()) {
+            got.bytes = std::min<std::size_t>(size, bytes.size() - offset);
+            std::memcpy(buffer, bytes.data() + offset, got.bytes);
+        }
+        return got;
+    }
+    bool Unchanged() const override { return lying_ || reads_.load() <= switchAt_; }
+
+private:
+    std::string_view before_;
+    std::string_view after_;
+    unsigned switchAt_;
+    bool lying_;
+    mutable std::atomic<unsigned> reads_{0};
+};
+
+// Whatever moment the file changes at, in one pass or in parts, the load
+// never yields a table read from it: it reads the file again, and gives up
+// empty-handed after the last try. A file that did not change before its last
+// read loads whole. Cut or grown, the reads alone tell a change that touched
+// what the load read.
+void CheckChangingFile(std::string_view bytes, std::uint64_t lines) {
+    const unsigned last = bytes.empty() ? 0 : static_cast<unsigned char>(bytes.back());
+    std::string after(bytes);
+    const unsigned kind = last % 3;
+    if (kind == 0)
+        after.resize(after.size() / 2);
+    else if (kind == 1)
+        after += "\rZ9,grown,1,2";
+    else
+        for (char& c : after)
+            c = c == '9' ? '1' : '9';
+    const bool lying = kind != 2 && (last & 64) != 0;
+    LoadOptions options;
+    if (last & 4) {
+        options.partsFrom = 0;
+        options.partBytes = 1 + bytes.size() / 3;
+        options.threads = 2;
+    }
+    const unsigned switchAt = last / 8 % 8;
+    unsigned opened = 0;
+    unsigned startedOver = 0;
+    options.startOver = [&](std::uint64_t size) {
+        ++startedOver;
+        return size;
+    };
+    PriceTable table;
+    const LoadResult r = LoadPriceSource(
+        [&](std::string&) -> std::unique_ptr<PriceSource> {
+            ++opened;
+            return std::make_unique<ChangingSource>(bytes, after, switchAt, lying);
+        },
+        table, nullptr, options);
+    if (r.changed) {
+        Check(!r.ok && !r.finder && r.lines == 0 && table.empty());
+        Check(opened == kLoadTries && startedOver == kLoadTries - 1);
+    } else {
+        Check(r.ok && r.lines == lines && table.size() == lines);
+        Check(lying || (opened == 1 && startedOver == 0));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -184,5 +261,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PartCodeFinder finder(whole, result.encoding, BasicCaseFold);
     CheckFinder(finder, whole, result.encoding, bytes);
     CheckReadInParts(bytes, whole, wholeRows, finder, result, wholeBar);
+    CheckChangingFile(bytes, lines);
     return 0;
 }
