@@ -163,8 +163,14 @@ ReadOnlyFile::ReadOnlyFile(std::string_view name) {
 bool ReadOnlyFile::Unchanged() const {
     if (!open_)
         return false;
-    const std::optional<FileState> now = StateOf(reinterpret_cast<HANDLE>(handle_));
+    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    const std::optional<FileState> now = StateOf(file);
     if (!now || !(*now == opened_))
+        return false;
+    // Removed while open: the name stays until the last handle closes.
+    FILE_STANDARD_INFO standard{};
+    if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        standard.DeletePending)
         return false;
     // The name again, asking for nothing but its attributes and sharing all,
     // so that no writer is kept out meanwhile.
