@@ -1,7 +1,7 @@
 #include "parallel.h"
 
-#include <deque>
 #include <system_error>
+#include <vector>
 
 namespace pricelookup {
 
@@ -33,7 +33,7 @@ private:
             waiting_.wait(lock, [this] { return !jobs_.empty(); });
             --idle_;
             std::function<void()> job = std::move(jobs_.front());
-            jobs_.pop_front();
+            jobs_.erase(jobs_.begin());
             lock.unlock();
             job();
             job = nullptr;
@@ -43,7 +43,8 @@ private:
 
     std::mutex mutex_;
     std::condition_variable waiting_;
-    std::deque<std::function<void()>> jobs_;
+    // Never more than a few; a vector keeps its room from one load to the next.
+    std::vector<std::function<void()>> jobs_;
     std::size_t idle_ = 0;
 };
 

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -18,7 +17,7 @@ namespace pricelookup {
 // Hands `job` to a thread of the process's pool, which keeps its threads
 // parked between jobs: starting a thread for every load cost more than a
 // small file's whole load. Starts a thread when none is free; false when no
-// thread can be had.
+// thread can be had. A job of one pointer costs the pool no allocation.
 bool RunOnPoolThread(std::function<void()> job);
 
 // Runs task(i) for every i below `tasks` on up to `threads` threads, the
@@ -45,39 +44,52 @@ void RunTasks(std::size_t tasks, unsigned threads, Task&& task, Idle&& idle,
             failed = true;
         }
     };
-    // Helpers that were handed their job after the calling thread finished
-    // its own work find `closed` and leave without touching the tasks.
+    // The helpers' jobs hold nothing but a pointer here: every byte a load
+    // takes is given back before it returns. A job that starts after the
+    // calling thread finished its own work finds `closed` and leaves the tasks
+    // alone; the calling thread waits until every job is done with this.
     struct Helpers {
         std::mutex mutex;
         std::condition_variable changed;
-        std::size_t running = 0;
+        std::size_t pending = 0;
         bool closed = false;
-    };
-    const auto helpers = std::make_shared<Helpers>();
+        void* work = nullptr;
+        void (*run)(void*) = nullptr;
+    } helpers;
+    helpers.work = &work;
+    helpers.run = [](void* w) { (*static_cast<decltype(work)*>(w))(); };
     const std::size_t wanted =
         std::min<std::size_t>(threads > 0 ? threads - 1 : 0, tasks > 0 ? tasks - 1 : 0);
     for (std::size_t t = 0; t < wanted; ++t) {
-        // No thread to be had: the ones that started and this one do the work.
-        if (!RunOnPoolThread([helpers, run = &work] {
-                {
-                    std::lock_guard<std::mutex> lock(helpers->mutex);
-                    if (helpers->closed)
-                        return;
-                    ++helpers->running;
-                }
-                (*run)();
-                std::lock_guard<std::mutex> lock(helpers->mutex);
-                --helpers->running;
-                helpers->changed.notify_all();
-            }))
+        {
+            std::lock_guard<std::mutex> lock(helpers.mutex);
+            ++helpers.pending;
+        }
+        const bool handed = RunOnPoolThread([h = &helpers] {
+            bool run;
+            {
+                std::lock_guard<std::mutex> lock(h->mutex);
+                run = !h->closed;
+            }
+            if (run)
+                h->run(h->work);
+            std::lock_guard<std::mutex> lock(h->mutex);
+            --h->pending;
+            h->changed.notify_all();
+        });
+        if (!handed) {
+            // No thread to be had: the ones that started and this one do the work.
+            std::lock_guard<std::mutex> lock(helpers.mutex);
+            --helpers.pending;
             break;
+        }
     }
     work();
     {
-        std::unique_lock<std::mutex> lock(helpers->mutex);
-        helpers->closed = true;
-        while (helpers->running > 0) {
-            if (helpers->changed.wait_for(lock, idlePeriod, [&] { return helpers->running == 0; }))
+        std::unique_lock<std::mutex> lock(helpers.mutex);
+        helpers.closed = true;
+        while (helpers.pending > 0) {
+            if (helpers.changed.wait_for(lock, idlePeriod, [&] { return helpers.pending == 0; }))
                 break;
             lock.unlock();
             try {
