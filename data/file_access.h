@@ -32,6 +32,17 @@ struct FileRead {
     std::string error;     // why it failed, when not empty
 };
 
+// What tells one state of a file from another: which file it is (its volume
+// and its index there), its size and when it was last written. Reading the
+// file, or setting its access time alone, changes none of them.
+struct FileState {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+    std::int64_t written = 0; // in the system's finest unit
+    bool operator==(const FileState&) const = default;
+};
+
 // A regular file in the current directory, open for reading only. Opening it
 // never waits on a pipe or a device: anything but a regular file is refused
 // before a byte of it is read. Other programs may hold the file open, even for
@@ -53,6 +64,12 @@ public:
     // The size in bytes when the file was opened.
     std::uint64_t Size() const { return size_; }
 
+    // Whether the file is still as it was opened: the open file has the same
+    // size and last write time, and its name in the current directory still
+    // leads to it. False once it was cut, grown or written to, or when
+    // another file took its name or it lost its name.
+    bool Unchanged() const;
+
     // Reads up to `size` bytes at `offset` into `buffer`. Never moves a shared
     // position, so several threads may read parts of the file at once.
     FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const;
@@ -61,6 +78,10 @@ private:
     bool open_ = false;
     std::string error_;
     std::uint64_t size_ = 0;
+    FileState opened_;
+    // How Unchanged finds the name again: the name on POSIX systems, the
+    // full path on Windows (in UTF-8).
+    std::string name_;
     // A file descriptor, or a Windows HANDLE.
     std::intptr_t handle_ = -1;
 };

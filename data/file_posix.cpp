@@ -18,6 +18,24 @@
 
 namespace pricelookup {
 
+namespace {
+
+FileState StateOf(const struct stat& st) {
+    FileState state;
+    state.volume = static_cast<std::uint64_t>(st.st_dev);
+    state.index = static_cast<std::uint64_t>(st.st_ino);
+    state.size = static_cast<std::uint64_t>(st.st_size);
+#if defined(__APPLE__)
+    const struct timespec& written = st.st_mtimespec;
+#else
+    const struct timespec& written = st.st_mtim;
+#endif
+    state.written = static_cast<std::int64_t>(written.tv_sec) * 1'000'000'000 + written.tv_nsec;
+    return state;
+}
+
+} // namespace
+
 std::optional<std::string> CurrentDirectoryName() {
     // With no buffer given, the C library allocates one as long as the path.
     char* name = ::getcwd(nullptr, 0);
@@ -89,7 +107,16 @@ ReadOnlyFile::ReadOnlyFile(std::string_view name) {
 #endif
     handle_ = fd;
     size_ = static_cast<std::uint64_t>(st.st_size);
+    opened_ = StateOf(st);
+    name_ = relative;
     open_ = true;
+}
+
+bool ReadOnlyFile::Unchanged() const {
+    struct stat st {};
+    if (!open_ || ::fstat(static_cast<int>(handle_), &st) != 0 || !(StateOf(st) == opened_))
+        return false;
+    return ::fstatat(AT_FDCWD, name_.c_str(), &st, 0) == 0 && StateOf(st) == opened_;
 }
 
 ReadOnlyFile::~ReadOnlyFile() {

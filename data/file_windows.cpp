@@ -86,6 +86,22 @@ std::wstring LongPath(std::wstring path) {
     return L"\\\\?\\" + path;
 }
 
+// The file's volume, index, size and last write time, or nothing when the
+// system cannot tell them.
+std::optional<FileState> StateOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info))
+        return std::nullopt;
+    FileState state;
+    state.volume = info.dwVolumeSerialNumber;
+    state.index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    state.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    state.written =
+        static_cast<std::int64_t>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
+                                  info.ftLastWriteTime.dwLowDateTime);
+    return state;
+}
+
 } // namespace
 
 std::optional<std::string> CurrentDirectoryName() {
@@ -136,15 +152,41 @@ ReadOnlyFile::ReadOnlyFile(std::string_view name) {
         ::CloseHandle(file);
         return;
     }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file, &size)) {
+    const std::optional<FileState> state = StateOf(file);
+    if (!state) {
         error_ = ErrorText(::GetLastError());
         ::CloseHandle(file);
         return;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
-    size_ = static_cast<std::uint64_t>(size.QuadPart);
+    size_ = state->size;
+    opened_ = *state;
+    name_ = Utf8(path);
     open_ = true;
+}
+
+bool ReadOnlyFile::Unchanged() const {
+    if (!open_)
+        return false;
+    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    const std::optional<FileState> now = StateOf(file);
+    if (!now || !(*now == opened_))
+        return false;
+    // Removed while open: the name stays until the last handle closes.
+    FILE_STANDARD_INFO standard{};
+    if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+        standard.DeletePending)
+        return false;
+    // The name again, asking for nothing but its attributes and sharing all,
+    // so that no writer is kept out meanwhile.
+    const HANDLE named = ::CreateFileW(Wide(name_).c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return false;
+    const std::optional<FileState> byName = StateOf(named);
+    ::CloseHandle(named);
+    return byName && *byName == opened_;
 }
 
 ReadOnlyFile::~ReadOnlyFile() {

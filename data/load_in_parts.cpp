@@ -49,11 +49,14 @@ std::uint64_t FindLineStart(const ReadAtFn& readAt, std::uint64_t at, std::strin
     if (at == 0)
         return 0;
     char block[4096];
+    // Most lines end within the first bytes; a long line reads more each time.
+    std::size_t want = 128;
     std::uint64_t offset = at >= 2 ? at - 2 : 0;
     int before = -1; // the byte before the one looked at
     int twoBefore = -1;
     for (;;) {
-        FileRead got = readAt(offset, block, sizeof block);
+        FileRead got = readAt(offset, block, want);
+        want = std::min(sizeof block, want * 2);
         if (!got.error.empty()) {
             error = std::move(got.error);
             return offset;
@@ -89,9 +92,10 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
     reader.ReadPart(first, part.nominalEnd == UINT64_MAX ? UINT64_MAX : part.nominalEnd - start,
                     size > start ? size - start : 0);
     reader.CountPartCodes(part.groups.get());
-    // A small file needs no large block.
-    const std::size_t blockSize = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kBlockSize, std::max<std::uint64_t>(size, 4096)));
+    // A small part needs no large block: its room is filled in for every part.
+    const std::uint64_t partEnd = part.nominalEnd != UINT64_MAX ? part.nominalEnd : size;
+    const std::size_t blockSize = static_cast<std::size_t>(std::min<std::uint64_t>(
+        kBlockSize, std::max<std::uint64_t>(partEnd > start ? partEnd - start : 0, 256)));
     PodBuffer<char> block;
     block.resize(blockSize);
     std::uint64_t offset = start;
@@ -258,6 +262,7 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
                 progress(length);
 
     std::vector<PartCodeGroups> runs;
+    runs.reserve(parts.size());
     for (Part& part : parts) {
         table.Append(std::move(part.table));
         if (part.groups)

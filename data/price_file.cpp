@@ -5,6 +5,7 @@
 #include "part_code_finder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -173,14 +174,122 @@ PriceFileStatus MeasurePriceFile() {
     return status;
 }
 
-LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options) {
-    const ReadOnlyFile file(kPriceFileName);
-    if (!file.IsOpen()) {
-        LoadResult result;
-        result.reason = file.Error();
-        return result;
+namespace {
+
+// What a read that found the file changed gives as its error: the load stops
+// at once, and then reads the file again.
+const char kChangedWhileRead[] = "The file changed while it was read";
+
+class FileSource final : public PriceSource {
+public:
+    explicit FileSource(const ReadOnlyFile& file) : file_(file) {}
+    explicit FileSource(std::unique_ptr<ReadOnlyFile> owned)
+        : owned_(std::move(owned)), file_(*owned_) {}
+    std::uint64_t Size() const override { return file_.Size(); }
+    FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const override {
+        return file_.ReadAt(offset, buffer, size);
     }
-    return LoadPriceFile(file, table, std::move(progress), options);
+    bool Unchanged() const override { return file_.Unchanged(); }
+
+private:
+    std::unique_ptr<ReadOnlyFile> owned_;
+    const ReadOnlyFile& file_;
+};
+
+// One read of the file from its start. Each part of it reads at its own
+// offset and time, so a file that changed meanwhile would give a mix of old
+// and new bytes: any sign of a change empties the table and says `changed`.
+LoadResult LoadOnce(const PriceSource& source, PriceTable& table, const LineProgress& progress,
+                    const LoadOptions& options) {
+    const std::uint64_t size = source.Size();
+    std::atomic<bool> changed{false};
+    // A read that ends before the size seen at the open, or finds bytes past
+    // it, saw the file cut or grown.
+    const ReadAtFn readAt = [&](std::uint64_t offset, char* buffer, std::size_t n) {
+        FileRead got = source.ReadAt(offset, buffer, n);
+        const bool cut = got.bytes == 0 && n > 0 && offset < size;
+        const bool grown = offset > size || got.bytes > size - offset;
+        if (got.error.empty() && (cut || grown)) {
+            changed = true;
+            got.bytes = 0;
+            got.error = kChangedWhileRead;
+        }
+        return got;
+    };
+
+    LoadResult result;
+    if (InParts(size, progress, options)) {
+        // The parts keep tables of their own, each sized from what its first
+        // block holds: room the caller took ahead of the load is given back.
+        if (table.empty())
+            table = PriceTable();
+        result = LoadInParts(size, readAt, table, progress, options);
+    } else {
+        table.ReserveForFile(size);
+        LineReader reader(table, progress, options.maxRows);
+        PodBuffer<char> block;
+        const std::size_t blockSize =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size + 1));
+        block.reserve(blockSize);
+        result.ok = true;
+        for (std::uint64_t offset = 0;;) {
+            const FileRead read = readAt(offset, block.data(), blockSize);
+            if (!read.error.empty()) {
+                result.ok = false;
+                result.reason = read.error;
+                break;
+            }
+            offset += read.bytes;
+            if (read.bytes == 0 || !reader.Feed(block.data(), read.bytes))
+                break;
+        }
+        result = Finished(reader, std::move(result), options.maxRows);
+        table.ShrinkToFit();
+        BuildFinder(table, result, options);
+    }
+    if (changed.load() || !source.Unchanged()) {
+        // The finder reads the table, and may still be placing its rows.
+        result.finder.reset();
+        table = PriceTable();
+        result.ok = false;
+        result.changed = true;
+        result.lines = 0;
+        result.reason = kChangedWhileRead;
+    }
+    return result;
+}
+
+} // namespace
+
+LoadResult LoadPriceSource(const OpenPriceSource& open, PriceTable& table, LineProgress progress,
+                           const LoadOptions& options) {
+    LoadOptions tryOptions = options;
+    for (int attempt = 1;; ++attempt) {
+        std::string reason;
+        const std::unique_ptr<PriceSource> source = open(reason);
+        if (!source) {
+            LoadResult result;
+            result.reason = reason;
+            return result;
+        }
+        if (attempt > 1 && options.startOver)
+            tryOptions.progressBudget = options.startOver(source->Size());
+        LoadResult result = LoadOnce(*source, table, progress, tryOptions);
+        if (!result.changed || attempt == kLoadTries)
+            return result;
+    }
+}
+
+LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options) {
+    const OpenPriceSource open = [](std::string& reason) -> std::unique_ptr<PriceSource> {
+        auto file = std::make_unique<ReadOnlyFile>(kPriceFileName);
+        if (!file->IsOpen()) {
+            reason = file->Error();
+            return nullptr;
+        }
+        return std::make_unique<FileSource>(std::move(file));
+    };
+    return LoadPriceSource(open, table, std::move(progress), options);
 }
 
 LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, std::uint64_t maxRows) {
@@ -191,37 +300,7 @@ LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, std::uint64_t
 
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
                          const LoadOptions& options) {
-    if (InParts(file.Size(), progress, options)) {
-        // The parts keep tables of their own, each sized from what its first
-        // block holds: room the caller took ahead of the load is given back.
-        if (table.empty())
-            table = PriceTable();
-        const ReadAtFn readAt = [&file](std::uint64_t offset, char* buffer, std::size_t n) {
-            return file.ReadAt(offset, buffer, n);
-        };
-        return LoadInParts(file.Size(), readAt, table, progress, options);
-    }
-    table.ReserveForFile(file.Size());
-    LineReader reader(table, std::move(progress), options.maxRows);
-    PodBuffer<char> block;
-    block.reserve(kBlockSize);
-    LoadResult result;
-    result.ok = true;
-    for (std::uint64_t offset = 0;;) {
-        const FileRead read = file.ReadAt(offset, block.data(), kBlockSize);
-        if (!read.error.empty()) {
-            result.ok = false;
-            result.reason = read.error;
-            break;
-        }
-        offset += read.bytes;
-        if (read.bytes == 0 || !reader.Feed(block.data(), read.bytes))
-            break;
-    }
-    result = Finished(reader, std::move(result), options.maxRows);
-    table.ShrinkToFit();
-    BuildFinder(table, result, options);
-    return result;
+    return LoadOnce(FileSource(file), table, progress, options);
 }
 
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,

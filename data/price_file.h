@@ -127,7 +127,15 @@ struct LoadOptions {
     std::uint64_t partBytes = 0;
     // When given, the part-code finder is built too, with this fold.
     CaseFoldFn fold = nullptr;
+    // Called before each new read of a file that changed while it was read,
+    // with its size at the new open; returns the progress budget for that
+    // read (the count starts over as for a new file).
+    std::function<std::uint64_t(std::uint64_t size)> startOver;
 };
+
+// How often a file that changes while it is read is read from its start
+// before the load gives up on it.
+inline constexpr int kLoadTries = 3;
 
 // Thrown by a load in parts that runs out of memory, once every thread of it
 // has stopped: about what the table of the whole file needs, scaled up from
@@ -142,18 +150,48 @@ struct LoadResult {
     std::uint64_t lines = 0; // lines read into the table
     TextEncoding encoding = TextEncoding::Utf8;
     std::unique_ptr<PartCodeFinder> finder; // when ok and a fold was given
+    // Not ok because the file changed while each of the kLoadTries reads ran:
+    // the table is then left empty, never a mix of two files.
+    bool changed = false;
 };
+
+// A file as one read of the load sees it: the price file, or a stand-in.
+class PriceSource {
+public:
+    virtual ~PriceSource() = default;
+    // The size when it was opened.
+    virtual std::uint64_t Size() const = 0;
+    // As ReadOnlyFile::ReadAt; called from several threads at once.
+    virtual FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const = 0;
+    // As ReadOnlyFile::Unchanged.
+    virtual bool Unchanged() const = 0;
+};
+
+// Opens the file for one read, or gives the reason it cannot.
+using OpenPriceSource = std::function<std::unique_ptr<PriceSource>(std::string& reason)>;
 
 // Reads the price file in the current directory into `table`, in large
 // blocks: in parts on several threads when the file is large, otherwise in one
 // pass that calls `progress` after every line. Opens the file read-only;
 // writes nothing. Running out of memory throws std::bad_alloc, with the file
 // closed again and every thread of the load ended.
+//
+// A read counts only when the file stayed the same from its first byte to its
+// last: no read ended before the size seen at the open or found bytes past
+// it, and afterwards the file is still as opened (ReadOnlyFile::Unchanged).
+// Otherwise the file is opened and read again from its start, up to
+// kLoadTries times in all (options.startOver is told), and then the result
+// says `changed`.
 LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options);
 LoadResult LoadPriceFile(PriceTable& table, LineProgress progress,
                          std::uint64_t maxRows = kMaxRows);
 
-// The same for a file already open, read from its start.
+// The same with the file opened by `open` for each read.
+LoadResult LoadPriceSource(const OpenPriceSource& open, PriceTable& table, LineProgress progress,
+                           const LoadOptions& options);
+
+// The same for a file already open, read once from its start: `changed` when
+// it changed meanwhile.
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
                          const LoadOptions& options);
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,

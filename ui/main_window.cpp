@@ -102,11 +102,17 @@ void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
     LoadOptions options;
     options.progressBudget = frmWait_->Progress().Max() - frmWait_->Progress().Value();
     options.fold = &ToolkitCaseFold;
+    // A file that changed while it was read is read again: the bar starts over.
+    options.startOver = [this](std::uint64_t size) {
+        frmWait_->Start(size);
+        return frmWait_->Progress().Max() - frmWait_->Progress().Value();
+    };
     LoadResult result = LoadPriceFile(
         table_, [this](std::uint64_t lineLength) { frmWait_->Step(lineLength); }, options);
     frmWait_->Finish();
     if (!result.ok) {
-        ReportStartupError(texts::CannotRead(path, SystemText(result.reason)));
+        ReportStartupError(result.changed ? texts::ChangedWhileRead(path)
+                                          : texts::CannotRead(path, SystemText(result.reason)));
         return;
     }
 

@@ -70,6 +70,11 @@ inline QString OutOfMemory(const QString& path, quint64 bytes) {
         .arg(bytes / unit + (bytes % unit != 0))
         .arg(large ? QStringLiteral("GB") : QStringLiteral("MB"));
 }
+inline QString ChangedWhileRead(const QString& path) {
+    return QStringLiteral("The price file %1 changed while it was being read; try again when it "
+                          "is complete")
+        .arg(path);
+}
 inline QString CannotRead(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot read the price file %1: %2").arg(path, reason);
 }

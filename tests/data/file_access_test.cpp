@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -16,6 +17,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -239,8 +241,9 @@ TEST_F(price_file_on_disk, a_removed_current_directory_has_no_name) {
 }
 #endif
 
-// The load in parts reads through the same seam, on several threads at once;
-// lines written after the file was opened come last, told one by one.
+// The load in parts reads through the same seam, on several threads at once.
+// Lines written after the file was opened would make it another file than
+// the one measured: that read gives no table.
 TEST_F(price_file_on_disk, a_file_read_in_parts_loads_as_in_one_pass) {
     std::string bytes;
     for (int i = 0; bytes.size() < 300'000; ++i)
@@ -260,18 +263,93 @@ TEST_F(price_file_on_disk, a_file_read_in_parts_loads_as_in_one_pass) {
     EXPECT_EQ(Rows(table), RowsOf(bytes));
     EXPECT_EQ(told, bytes.size() - 2 * result.lines);
 
-    const ReadOnlyFile file(kPriceFileName);
-    ASSERT_TRUE(file.IsOpen());
-    std::ofstream(kPriceFileName.data(), std::ios::binary | std::ios::app) << "Q1,x,1,2\r\nQ2";
-    PriceTable grown;
-    std::vector<std::uint64_t> lengths;
-    const LoadResult more = LoadPriceFile(
-        file, grown, [&](std::uint64_t n) { lengths.push_back(n); }, options);
-    ASSERT_TRUE(more.ok) << more.reason;
-    EXPECT_EQ(Rows(grown), RowsOf(bytes + "Q1,x,1,2\r\nQ2"));
-    // Sums for the lines within the size, then the two written since.
-    ASSERT_GE(lengths.size(), 3u);
-    EXPECT_LT(lengths.size(), more.lines / 2);
-    EXPECT_EQ(std::vector<std::uint64_t>(lengths.end() - 2, lengths.end()),
-              (std::vector<std::uint64_t>{8, 2}));
+    for (bool inParts : {true, false}) {
+        Write(bytes);
+        const ReadOnlyFile file(kPriceFileName);
+        ASSERT_TRUE(file.IsOpen());
+        EXPECT_TRUE(file.Unchanged());
+        std::ofstream(kPriceFileName.data(), std::ios::binary | std::ios::app) << "Q1,x,1,2\r\nQ2";
+        EXPECT_FALSE(file.Unchanged());
+        PriceTable grown;
+        const LoadResult more =
+            LoadPriceFile(file, grown, nullptr, inParts ? options : LoadOptions());
+        EXPECT_FALSE(more.ok);
+        EXPECT_TRUE(more.changed);
+        EXPECT_TRUE(grown.empty());
+    }
+}
+
+// What tells a change of the file while it is read: the same file (volume and
+// index) by its name, the same size and last write time. Being read by others,
+// or given a new access time, is no change.
+TEST_F(price_file_on_disk, a_file_stays_unchanged_until_written_cut_or_replaced) {
+    Write(kCrLf);
+    {
+        const ReadOnlyFile file(kPriceFileName);
+        ASSERT_TRUE(file.IsOpen());
+        EXPECT_EQ(Load().rows, RowsOf(kCrLf));
+        std::string read;
+        std::ifstream("sorted.dat", std::ios::binary) >> read;
+#ifdef _WIN32
+        const HANDLE stamper =
+            ::CreateFileW(L"sorted.dat", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(stamper, INVALID_HANDLE_VALUE);
+        FILETIME later{};
+        ::GetSystemTimeAsFileTime(&later);
+        later.dwHighDateTime += 1;
+        EXPECT_TRUE(::SetFileTime(stamper, nullptr, &later, nullptr));
+        ::CloseHandle(stamper);
+#else
+        const timespec times[2] = {
+            {std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()) + 3600, 0},
+            {0, UTIME_OMIT}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, "sorted.dat", times, 0), 0);
+#endif
+        EXPECT_TRUE(file.Unchanged());
+
+        // The same size, other bytes, written an hour later.
+        std::string other = kCrLf;
+        other[1] = '9';
+        Write(other);
+        fs::last_write_time("sorted.dat",
+                            fs::last_write_time("sorted.dat") + std::chrono::hours(1));
+        EXPECT_FALSE(file.Unchanged());
+    }
+    {
+        const ReadOnlyFile file(kPriceFileName);
+        ASSERT_TRUE(file.IsOpen());
+        fs::resize_file("sorted.dat", 4);
+        EXPECT_FALSE(file.Unchanged());
+    }
+    {
+        Write(kCrLf);
+        const ReadOnlyFile file(kPriceFileName);
+        ASSERT_TRUE(file.IsOpen());
+        // Moved aside, and the same bytes written in its place with the same
+        // time: only the file's identity tells.
+        fs::rename("sorted.dat", "sorted.old");
+        Write(kCrLf);
+        fs::last_write_time("sorted.dat", fs::last_write_time("sorted.old"));
+        EXPECT_FALSE(file.Unchanged());
+    }
+#ifndef _WIN32
+    {
+        // A copy made beside it and renamed over it, as a careful copier does
+        // (Windows refuses to replace a file that is open).
+        const ReadOnlyFile file(kPriceFileName);
+        ASSERT_TRUE(file.IsOpen());
+        Write(kCrLf, "sorted.new");
+        fs::rename("sorted.new", "sorted.dat");
+        EXPECT_FALSE(file.Unchanged());
+    }
+    {
+        // Removed. (Windows keeps the name of a removed file until its last
+        // handle closes; Wine then tells no pending delete.)
+        const ReadOnlyFile file(kPriceFileName);
+        ASSERT_TRUE(file.IsOpen());
+        fs::remove("sorted.dat");
+        EXPECT_FALSE(file.Unchanged());
+    }
+#endif
 }

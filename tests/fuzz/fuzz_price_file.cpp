@@ -11,8 +11,11 @@
 #include "text_encoding.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,8 +86,8 @@ char32_t KeepCase(char32_t c) {
     return c;
 }
 
-void CheckFinder(const PriceTable& table, TextEncoding encoding, std::string_view bytes) {
-    PartCodeFinder finder(table, encoding, BasicCaseFold);
+void CheckFinder(const PartCodeFinder& finder, const PriceTable& table, TextEncoding encoding,
+                 std::string_view bytes) {
     const LinearFinder linear(table, encoding);
     auto check = [&](std::string_view text) { Check(finder.Find(text) == linear.Find(text)); };
 
@@ -105,17 +108,23 @@ void CheckFinder(const PriceTable& table, TextEncoding encoding, std::string_vie
         check(bytes.substr(at, 1 + at % 5));
 }
 
-// The same bytes read in parts on up to three threads, cut every so many
+// The same bytes read in parts on two or three threads, cut every so many
 // bytes (the count taken from the input), so that cuts fall in CR LF pairs,
 // quoted fields and UTF-8 sequences: the same rows, encoding, progress and finds.
-void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const LoadResult& one,
-                      const Bar& oneBar) {
+void CheckReadInParts(std::string_view bytes, const PriceTable& whole,
+                      const std::vector<std::string>& wholeRows, const PartCodeFinder& finder,
+                      const LoadResult& one, const Bar& oneBar) {
     LoadOptions options;
     options.partsFrom = 0;
-    // Most inputs in a few parts, which the cuts of any size cover across runs.
+    // At most nine parts, cut every so many bytes from an eighth of the input
+    // on: across inputs the cuts still fall anywhere in a line, and no input pays for
+    // hundreds of one-byte parts.
     const std::size_t most = 13 + bytes.size() / 4;
-    options.partBytes = bytes.empty() ? 1 : 1 + (static_cast<unsigned char>(bytes[0]) * 97) % most;
-    options.threads = 1 + static_cast<unsigned>(bytes.size() % 3);
+    options.partBytes =
+        bytes.empty() ? 1
+                      : 1 + bytes.size() / 8 + (static_cast<unsigned char>(bytes[0]) * 97) % most;
+    // Always more than one thread, so that every input meets the parts' joins.
+    options.threads = 2 + static_cast<unsigned>(bytes.size() % 2);
     options.progressBudget = bytes.size();
     options.fold = BasicCaseFold;
     PriceTable parted;
@@ -124,9 +133,8 @@ void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const Loa
         bytes, parted, [&](std::uint64_t n) { bar.Step(n); }, options);
     Check(r.ok && r.lines == one.lines && r.encoding == one.encoding);
     Check(bar.value == oneBar.value);
-    Check(testing::Rows(parted) == testing::Rows(whole));
+    Check(testing::Rows(parted) == wholeRows);
     Check(r.finder != nullptr);
-    const PartCodeFinder finder(whole, one.encoding, BasicCaseFold);
     for (std::size_t row : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
         if (row >= whole.size())
             continue;
@@ -137,6 +145,80 @@ void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const Loa
     for (std::size_t at = 0; at < bytes.size() && at < 64; at += 7)
         Check(r.finder->Find(bytes.substr(at, 1 + at % 5)) ==
               finder.Find(bytes.substr(at, 1 + at % 5)));
+}
+
+// A file that changes while it is read: its `switchAt`-th read and every one
+// after it find the file cut short, grown, or rewritten in place with other
+// bytes. Each open of it changes at the same moment. With `lying`, it claims
+// to be unchanged afterwards, so that only what its reads gave can tell.
+class ChangingSource final : public PriceSource {
+public:
+    ChangingSource(std::string_view before, std::string_view after, unsigned switchAt, bool lying)
+        : before_(before), after_(after), switchAt_(switchAt), lying_(lying) {}
+    std::uint64_t Size() const override { return before_.size(); }
+    FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const override {
+        const std::string_view bytes = reads_.fetch_add(1) >= switchAt_ ? after_ : before_;
+        FileRead got;
+        if (offset < bytes.size()) {
+            got.bytes = std::min<std::size_t>(size, bytes.size() - offset);
+            std::memcpy(buffer, bytes.data() + offset, got.bytes);
+        }
+        return got;
+    }
+    bool Unchanged() const override { return lying_ || reads_.load() <= switchAt_; }
+
+private:
+    std::string_view before_;
+    std::string_view after_;
+    unsigned switchAt_;
+    bool lying_;
+    mutable std::atomic<unsigned> reads_{0};
+};
+
+// Whatever moment the file changes at, in one pass or in parts, the load
+// never yields a table read from it: it reads the file again, and gives up
+// empty-handed after the last try. A file that did not change before its last
+// read loads whole. Cut or grown, the reads alone tell a change that touched
+// what the load read.
+void CheckChangingFile(std::string_view bytes, std::uint64_t lines) {
+    const unsigned last = bytes.empty() ? 0 : static_cast<unsigned char>(bytes.back());
+    std::string after(bytes);
+    const unsigned kind = last % 3;
+    if (kind == 0)
+        after.resize(after.size() / 2);
+    else if (kind == 1)
+        after += "\rZ9,grown,1,2";
+    else
+        for (char& c : after)
+            c = c == '9' ? '1' : '9';
+    const bool lying = kind != 2 && (last & 64) != 0;
+    LoadOptions options;
+    if (last & 4) {
+        options.partsFrom = 0;
+        options.partBytes = 1 + bytes.size() / 3;
+        options.threads = 2;
+    }
+    const unsigned switchAt = last / 8 % 8;
+    unsigned opened = 0;
+    unsigned startedOver = 0;
+    options.startOver = [&](std::uint64_t size) {
+        ++startedOver;
+        return size;
+    };
+    PriceTable table;
+    const LoadResult r = LoadPriceSource(
+        [&](std::string&) -> std::unique_ptr<PriceSource> {
+            ++opened;
+            return std::make_unique<ChangingSource>(bytes, after, switchAt, lying);
+        },
+        table, nullptr, options);
+    if (r.changed) {
+        Check(!r.ok && !r.finder && r.lines == 0 && table.empty());
+        Check(opened == kLoadTries && startedOver == kLoadTries - 1);
+    } else {
+        Check(r.ok && r.lines == lines && table.size() == lines);
+        Check(lying || (opened == 1 && startedOver == 0));
+    }
 }
 
 } // namespace
@@ -152,12 +234,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(result.lines == lines && whole.size() == lines && wholeBar.lengths.size() == lines);
     for (int column = PartCode; column <= RetailPrice; ++column)
         Check(whole.RowCount(column) == lines);
+    // Each cell is formatted once here; the other roads are held against these rows.
+    const std::vector<std::string> wholeRows = testing::Rows(whole);
+    std::string scratch;
     for (std::size_t r = 0; r < whole.size(); ++r)
-        Check(IsAmountText(whole.Text(r, CostPrice)) && IsAmountText(whole.Text(r, RetailPrice)));
+        Check(IsAmountText(whole.Cell(r, CostPrice, scratch)) &&
+              IsAmountText(whole.Cell(r, RetailPrice, scratch)));
 
     // The plain reader must see the same rows and line lengths.
     testing::ReferenceReading reference = testing::ReferenceRead(bytes);
-    Check(testing::Rows(whole) == reference.rows && wholeBar.lengths == reference.lengths);
+    Check(wholeRows == reference.rows && wholeBar.lengths == reference.lengths);
 
     // The same bytes in small blocks, the block size taken from the input.
     PriceTable fed;
@@ -170,11 +256,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(reader.Lines() == lines && fed.size() == lines);
     Check(fedBar.lengths == wholeBar.lengths);
     Check((reader.ValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Windows1252) == result.encoding);
-    for (std::size_t r = 0; r < lines; ++r)
-        for (int column = PartCode; column <= RetailPrice; ++column)
-            Check(fed.Text(r, column) == whole.Text(r, column));
+    Check(testing::Rows(fed) == wholeRows);
 
-    CheckFinder(whole, result.encoding, bytes);
-    CheckReadInParts(bytes, whole, result, wholeBar);
+    const PartCodeFinder finder(whole, result.encoding, BasicCaseFold);
+    CheckFinder(finder, whole, result.encoding, bytes);
+    CheckReadInParts(bytes, whole, wholeRows, finder, result, wholeBar);
+    CheckChangingFile(bytes, lines);
     return 0;
 }

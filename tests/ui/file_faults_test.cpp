@@ -1,6 +1,7 @@
 // The price file missing, not a file, not readable, or changed while the
 // start-up reads it; and the program leaving it and its directory untouched.
 
+#include "price_file.h"
 #include "ui_test_support.h"
 
 #include <QProcess>
@@ -126,6 +127,45 @@ private:
     bool ran_ = false;
 };
 
+// Runs `action` whenever the event loop turns while the progress window shows
+// lines read (the bar past its head start), up to `times` times: the file is
+// then open, and part of it read.
+class WhileLinesLoad {
+public:
+    WhileLinesLoad(int times, std::function<void()> action)
+        : action_(std::move(action)), left_(times) {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* wait = FindWaitWindow();
+            if (!wait || !wait->isVisible() || left_ == 0)
+                return;
+            const auto* bar = wait->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+            if (bar->value() <= static_cast<int>(ProgressCount::kHeadStart))
+                return;
+            --left_;
+            ++ran_;
+            action_();
+        });
+        timer_.start();
+    }
+    int Ran() const { return ran_; }
+
+private:
+    std::function<void()> action_;
+    QTimer timer_;
+    int left_;
+    int ran_ = 0;
+};
+
+// Lines enough that the bar moves many times while they load.
+QByteArray ManyLines(int lines) {
+    QByteArray bytes;
+    for (int i = 0; i < lines; ++i)
+        bytes += "P" + QByteArray::number(i) + ",Part " + QByteArray::number(i) + ",1" +
+                 QByteArray::number(i % 1000) + ",2\r\n";
+    return bytes;
+}
+
 // What the process writes to its standard error meanwhile.
 class StderrCapture {
 public:
@@ -229,6 +269,9 @@ private slots:
     void changedAfterMeasuring();
     void goneAfterMeasuring_data();
     void goneAfterMeasuring();
+    void changedWhileRead();
+    void changingWhileEveryReadRuns();
+    void programOnAFileThatKeepsChanging();
 
     void readOnly();
 
@@ -481,6 +524,94 @@ void CheckErrorBoxThenStatusOne(QProcess& program, KeyFeed& keys, const QString&
     }
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 1);
+}
+
+// The file grows while its lines load: the load starts over, the progress
+// window with it, and the lists show the whole new file.
+void FileFaultsTest::changedWhileRead() {
+    const QByteArray before = ManyLines(20'000);
+    const QByteArray after = before + "Z1,new,100,200\r\n";
+    PriceDir dir(before);
+    WhileLinesLoad append(1, [&] { dir.Write(after); });
+    MainWindow w;
+    QCOMPARE(append.Ran(), 1);
+    QVERIFY(w.Loaded());
+    const QStringList rows = ScreenRows(w);
+    QCOMPARE(rows.size(), 20'001);
+    QCOMPARE(rows.front(), QStringLiteral("P0 | Part 0 | 0.10 | 0.02"));
+    QCOMPARE(rows.back(), QStringLiteral("Z1 | new | 1.00 | 2.00"));
+    QCOMPARE(w.Progress().Max(), static_cast<std::uint64_t>(after.size()) + 10);
+    QCOMPARE(w.Progress().Value(), w.Progress().Max() - 2 * w.Table().size());
+    QVERIFY(FindWaitWindow() && !FindWaitWindow()->isVisible());
+}
+
+// A file that changes during every read is given up after the third, with
+// the message in a box and on standard error; the window is never shown.
+void FileFaultsTest::changingWhileEveryReadRuns() {
+    QByteArray bytes = ManyLines(20'000);
+    PriceDir dir(bytes);
+    // Each read starts the bar over from its head start.
+    int lastValue = 0;
+    int startsOver = 0;
+    WhileLinesLoad append(1'000'000, [&] {
+        const int value =
+            FindWaitWindow()->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value();
+        startsOver += value < lastValue;
+        lastValue = value;
+        bytes += "Z1,new,100,200\r\n";
+        dir.Write(bytes);
+    });
+    MessageBoxCloser closer;
+    StderrCapture errors;
+    {
+        MainWindow w;
+        QVERIFY(!w.Loaded());
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.Table().size(), std::size_t{0});
+        QVERIFY(FindWaitWindow() && !FindWaitWindow()->isVisible());
+    }
+    QCOMPARE(startsOver, kLoadTries - 1);
+    QCOMPARE(closer.Closed(), 1);
+    QCOMPARE(closer.Icon(), QMessageBox::Critical);
+    QCOMPARE(closer.Text(), QStringLiteral("The price file %1 changed while it was being read; "
+                                           "try again when it is complete")
+                                .arg(ShownPath(dir)));
+    QVERIFY2(errors.Text().contains(closer.Text() + QLatin1Char('\n')), qPrintable(errors.Text()));
+}
+
+// The real program on a file of some 40 MB, read in parts, that a thread of
+// this test keeps appending to: it says so and ends with status 1.
+void FileFaultsTest::programOnAFileThatKeepsChanging() {
+    PriceDir dir;
+    {
+        QFile file(dir.FilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray block = ManyLines(40'000);
+        while (file.size() < (40 << 20))
+            QVERIFY(file.write(block) == block.size());
+    }
+    KeyFeed keys;
+    if (!keys.Ok())
+        QSKIP("no named pipe under /dev/shm to feed keys through");
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        QFile file(dir.FilePath());
+        if (!file.open(QIODevice::Append))
+            return;
+        while (!done) {
+            file.write("Z1,new,100,200\r\n");
+            file.flush();
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    QProcess program;
+    StartProgram(program, keys, dir.Path());
+    CheckErrorBoxThenStatusOne(program, keys,
+                               QStringLiteral("The price file %1 changed while it was being "
+                                              "read; try again when it is complete")
+                                   .arg(ShownPath(dir)));
+    done = true;
+    writer.join();
 }
 
 void FileFaultsTest::programFailsWithStatusOne_data() {
