@@ -217,7 +217,8 @@ bool FormatPlainDigits(std::string_view field, char* out, std::size_t& length) n
         // Nearly every price: the text is the field itself with the point put
         // in before the last two digits. Checked and copied in one pass with a
         // branch only at its end: a separate check and copy cost two calls.
-        bool digits = IsDigit(f[n - 2]) & IsDigit(f[n - 1]);
+        bool digits = IsDigit(f[n - 2]);
+        digits &= IsDigit(f[n - 1]);
         for (std::size_t i = 0; i < n - 2; ++i) {
             digits &= IsDigit(f[i]);
             out[i] = f[i];
