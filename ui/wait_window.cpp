@@ -14,7 +14,11 @@
 namespace pricelookup {
 
 WaitWindow::WaitWindow()
-    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    // A close button and nothing else: without one of the button hints, Qt
+    // lets the window manager offer every function, minimise and maximise
+    // included. The fixed size keeps it from being resized.
+    : QWidget(nullptr,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       label_(new QLabel(texts::WaitLabel(), this)), bar_(new QProgressBar(this)) {
     setObjectName(QStringLiteral("frmWait"));
     setWindowTitle(texts::WaitTitle());
@@ -38,6 +42,7 @@ void WaitWindow::Start(std::uint64_t fileSize) {
     // The load holds the event loop, so the window system gets this one chance
     // to map and paint the window before the first line is read.
     ShowCentredWithFrame(this);
+    WaitUntilExposed(this);
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
