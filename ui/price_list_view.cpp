@@ -205,7 +205,9 @@ void PriceListView::SetColumnWidth(int width) {
 void PriceListView::FitColumn() {
     if (header_->count() == 0 || userSized_)
         return;
-    const int width = std::max(designWidth_, viewport()->width());
+    // The whole width of the list: the text has all the room there is, and
+    // the header's edge stands in sight, at the list's right, to be dragged.
+    const int width = viewport()->width() > 0 ? viewport()->width() : designWidth_;
     if (header_->sectionSize(0) == width)
         return;
     programSizing_ = true;

@@ -65,8 +65,8 @@ public:
     void SetRowArea(int top, int height);
 
     QHeaderView* HorizontalHeader() const { return header_; }
-    // The width of the one column as designed. Until the user drags the
-    // header's edge, the column takes the list's whole width when wider.
+    // The width of the one column before the list is laid out. Until the user
+    // drags the header's edge, the column then takes the list's whole width.
     void SetColumnWidth(int width);
     int ColumnWidth() const;
 

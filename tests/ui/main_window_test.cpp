@@ -4,6 +4,7 @@
 
 #include "price_column_model.h"
 #include "price_file.h"
+#include "start.h"
 #include "ui_test_support.h"
 
 #include <QAbstractItemModelTester>
@@ -13,10 +14,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QToolTip>
 #include <QtTest>
 
+#include <cmath>
 #include <map>
+#include <memory>
 
 using namespace pricelookup;
 using namespace pricelookup::testing;
@@ -56,6 +61,36 @@ QStringList HeaderColours(const MainWindow& window) {
         colours << QStringLiteral("%1 %2").arg(QLatin1String(name), Colour(DrawnBackground(label)));
     }
     return colours;
+}
+
+// The contrast of two colours as the web's accessibility guidelines reckon it,
+// from 1 (alike) to 21 (black on white).
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The drawn colour that stands out most from a label's background: its text.
+QColor DrawnText(QWidget* label) {
+    const QColor background = DrawnBackground(label);
+    const QImage image = label->grab().toImage();
+    QColor text = background;
+    for (int y = 2; y < image.height() - 2; ++y) {
+        for (int x = 2; x < image.width() - 2; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (Contrast(c, background) > Contrast(text, background))
+                text = c;
+        }
+    }
+    return text;
 }
 
 QString FocusName() {
@@ -100,7 +135,11 @@ private slots:
     void enterAndSpacePressTheFocusedButton();
     void resizingMovesNoControl();
     void columnModelPassesTheModelTester();
+    void cutOffCellsShowTheirTextInATooltip();
+    void columnEdgesDragAndTheRowsKeepTheirLines();
+    void headerCaptionsReadOnADarkPalette();
     void exitEndsTheEventLoopAtOnce();
+    void exitAsSoonAsTheWindowShowsEndsTheEventLoop();
     void closingTheWindowEndsTheEventLoop();
 };
 
@@ -195,8 +234,9 @@ void MainWindowTest::listsShowOneColumnHeadedPartNo() {
         QCOMPARE(list->model()->columnCount(), 1);
         QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(),
                  QStringLiteral("Part No"));
-        // As designed, or the list's whole width when that is wider.
-        QCOMPARE(list->ColumnWidth(), std::max(widths[n - 1] / 15, list->viewport()->width()));
+        // The list's whole width, whatever it was designed with.
+        QVERIFY(widths[n - 1] > 0);
+        QCOMPARE(list->ColumnWidth(), list->viewport()->width());
         QHeaderView* header = list->HorizontalHeader();
         QVERIFY(!header->isHidden());
         QCOMPARE(header->model(), list->model());
@@ -517,6 +557,115 @@ void MainWindowTest::columnModelPassesTheModelTester() {
     QCOMPARE(descriptions.data(descriptions.index(0, 0)).toString(), QStringLiteral("€ 5"));
 }
 
+void MainWindowTest::cutOffCellsShowTheirTextInATooltip() {
+    const QString longText = QStringLiteral("Hexagon head bolt zinc plated M12 x 150 mm ") +
+                             QStringLiteral("fine thread in a pack of fifty for the rear axle");
+    PriceDir dir("A100," + longText.toUtf8() + ",125,250\r\nB200,Nut,5,10\r\n");
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto tipAt = [&](int n, int row) {
+        PriceListView* list = List(window, n);
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000))
+            return QStringLiteral("<stuck>");
+        const QRect cell = list->visualRect(list->model()->index(row, 0));
+        const QPoint at(std::min(cell.center().x(), list->viewport()->width() / 2),
+                        cell.center().y());
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QStringLiteral("<none>");
+    };
+    QCOMPARE(tipAt(2, 0), longText);
+    QCOMPARE(tipAt(2, 1), QStringLiteral("<none>"));
+    QCOMPARE(tipAt(1, 0), QStringLiteral("<none>"));
+    // A short text that the list's edge cuts, once the column is scrolled.
+    PriceListView* codes = List(window, 1);
+    codes->HorizontalHeader()->resizeSection(0, codes->viewport()->width() * 3);
+    codes->horizontalScrollBar()->setValue(codes->horizontalScrollBar()->maximum());
+    QCOMPARE(tipAt(1, 0), QStringLiteral("A100"));
+    QToolTip::hideText();
+}
+
+void MainWindowTest::columnEdgesDragAndTheRowsKeepTheirLines() {
+    QByteArray file;
+    for (int row = 0; row < 200; ++row)
+        file += QStringLiteral("P%1,A part with a long description,%1,%1\r\n").arg(row).toLatin1();
+    PriceDir dir(file);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ClickRow(*List(window, 1), 5);
+    // The lines on which each list's rows stand, in the window.
+    const auto lines = [&] {
+        QStringList out;
+        for (int n = 1; n <= 4; ++n) {
+            const PriceListView* list = List(window, n);
+            out << QStringLiteral("top %1 at %2, %3 rows of %4")
+                       .arg(list->TopRow())
+                       .arg(list->viewport()->mapTo(&window, QPoint()).y())
+                       .arg(list->PageRows())
+                       .arg(list->RowHeight());
+        }
+        return out;
+    };
+    const QStringList before = lines();
+    QCOMPARE(before, QStringList(4, before[0]));
+
+    // The user drags the edge of each list's header, wider and then narrower.
+    for (int n = 1; n <= 4; ++n) {
+        PriceListView* list = List(window, n);
+        QHeaderView* header = list->HorizontalHeader();
+        const auto drag = [&](int by) {
+            const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
+            const QPoint from(std::min(edge, header->viewport()->width() - 1),
+                              header->height() / 2);
+            const QPoint to = from + QPoint(by, 0);
+            QTest::mousePress(header->viewport(), Qt::LeftButton, {}, from);
+            QMouseEvent move(QEvent::MouseMove, to, header->viewport()->mapToGlobal(to),
+                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(header->viewport(), &move);
+            QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, to);
+        };
+        const int width = list->ColumnWidth();
+        drag(-30);
+        QCOMPARE(list->ColumnWidth(), width - 30);
+        drag(+50);
+        QCOMPARE(list->ColumnWidth(), width + 20);
+        QCOMPARE(lines(), before);
+    }
+    QCOMPARE(SelectedRows(window), QList<int>({5, 5, 5, 5}));
+}
+
+void MainWindowTest::headerCaptionsReadOnADarkPalette() {
+    // As a dark desktop theme gives it: light text on dark faces.
+    const QPalette original = QApplication::palette();
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, QColor(238, 238, 238));
+    dark.setColor(QPalette::Text, QColor(238, 238, 238));
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    QApplication::setPalette(dark);
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto check = [&] {
+        for (const char* name : {"Label1", "Label3", "Label4", "Label5"}) {
+            auto* label = window.findChild<QLabel*>(QLatin1String(name));
+            const double contrast = Contrast(DrawnText(label), DrawnBackground(label));
+            QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(name).arg(contrast)));
+        }
+    };
+    check();
+    QTest::keyClick(List(window, 1), Qt::Key_Tab);
+    check();
+    // The search caption keeps the desktop's colours.
+    auto* label7 = window.findChild<QLabel*>(QStringLiteral("Label7"));
+    QCOMPARE(label7->palette().color(QPalette::WindowText), QColor(238, 238, 238));
+}
+
 // Runs the event loop; a loop that nothing ends returns 99 after 20 s.
 static int ExecWithWatchdog() {
     QTimer hang;
@@ -545,6 +694,30 @@ void MainWindowTest::exitEndsTheEventLoopAtOnce() {
     QVERIFY(!window.isVisible());
     QVERIFY(!wait->isVisible());
     QCOMPARE(boxes.Closed(), 0);
+}
+
+// Exit pressed the very moment the window shows is not lost: nothing runs
+// the events in between before the program's own event loop.
+void MainWindowTest::exitAsSoonAsTheWindowShowsEndsTheEventLoop() {
+    class PressExitOnShow : public QObject {
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            auto* window = qobject_cast<MainWindow*>(watched);
+            if (window && event->type() == QEvent::Show) {
+                QMetaObject::invokeMethod(
+                    window->findChild<QPushButton*>(QStringLiteral("Command1")), "click",
+                    Qt::QueuedConnection);
+            }
+            return false;
+        }
+    } press;
+    PriceDir dir(kPrices);
+    qApp->installEventFilter(&press);
+    const std::unique_ptr<MainWindow> window = OpenPriceLookup();
+    qApp->removeEventFilter(&press);
+    QVERIFY(window);
+    QCOMPARE(ExecWithWatchdog(), 0);
+    QVERIFY(!window->isVisible());
 }
 
 void MainWindowTest::closingTheWindowEndsTheEventLoop() {

@@ -4,6 +4,7 @@
 
 #include "ui_test_support.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -169,6 +170,9 @@ private slots:
     void rowClickMovesTheOtherThree_data();
     void rowClickMovesTheOtherThree();
     void clickThatSlipsToAnotherRowMovesTheOtherThree();
+    void dragPastAnEdgeScrollsAlongAndLeavesOneRow_data();
+    void dragPastAnEdgeScrollsAlongAndLeavesOneRow();
+    void rightClickPicksTheRowInAllFour();
     void keyboardMovesInAListMoveTheOtherThree_data();
     void keyboardMovesInAListMoveTheOtherThree();
     void typingInAListFindsNothing();
@@ -387,6 +391,64 @@ void SearchTest::clickThatSlipsToAnotherRowMovesTheOtherThree() {
                         QPoint(5, list.viewport()->height() - 2));
     QCOMPARE(s.State(), QStringLiteral("found none, rows 0 0 0 0"));
     QCOMPARE(clicks.count(), 2);
+}
+
+void SearchTest::dragPastAnEdgeScrollsAlongAndLeavesOneRow_data() {
+    QTest::addColumn<int>("list");
+    QTest::addColumn<bool>("down");
+    QTest::addRow("ListView1 down") << 1 << true;
+    QTest::addRow("ListView2 up") << 2 << false;
+    QTest::addRow("ListView4 down") << 4 << true;
+}
+
+void SearchTest::dragPastAnEdgeScrollsAlongAndLeavesOneRow() {
+    QFETCH(int, list);
+    QFETCH(bool, down);
+    Session s(LongFile());
+    QVERIFY(s.Open());
+    PriceListView& dragged = s.List(list);
+    QWidget* viewport = dragged.viewport();
+    if (!down)
+        s.ScrollTo(list, 300);
+    const int start = dragged.TopRow() + 2;
+    const QPoint press = dragged.visualRect(dragged.model()->index(start, 0)).center();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, press);
+    QCOMPARE(dragged.SelectedRow(), start);
+    // Held three rows past the edge, and a little to the side.
+    const int past = 3 * dragged.RowHeight();
+    const QPoint out(viewport->width() + 20, down ? viewport->height() + past : -past);
+    QMouseEvent move(QEvent::MouseMove, out, viewport->mapToGlobal(out), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    // The list scrolls along, its edge row selected, and the others keep to
+    // its top row meanwhile.
+    QTRY_VERIFY(down ? dragged.TopRow() > 20 : dragged.TopRow() < 280);
+    const int edge = down ? dragged.TopRow() + dragged.PageRows() - 1 : dragged.TopRow();
+    QCOMPARE(dragged.SelectedRow(), edge);
+    QCOMPARE(s.Tops(), QString::number(dragged.TopRow()));
+
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, out);
+    const int row = dragged.SelectedRow();
+    QCOMPARE(s.State(), QStringLiteral("found none, rows %1 %1 %1 %1").arg(row));
+    QCOMPARE(s.Tops(), QString::number(dragged.TopRow()));
+    QCOMPARE(s.Showing(row), QStringLiteral("1 2 3 4"));
+    // Released, it scrolls no more.
+    const QString tops = s.Tops();
+    QTest::qWait(150);
+    QCOMPARE(s.Tops(), tops);
+}
+
+void SearchTest::rightClickPicksTheRowInAllFour() {
+    Session s(kFourParts);
+    QVERIFY(s.Open());
+    ClickRow(s.List(2), 1);
+    PriceListView& prices = s.List(3);
+    const QPoint row3 = prices.visualRect(prices.model()->index(3, 0)).center();
+    QTest::mouseClick(prices.viewport(), Qt::RightButton, {}, row3);
+    QCOMPARE(s.State(), QStringLiteral("found none, rows 3 3 3 3"));
+    // What Ctrl+C copies is the part the four lists show.
+    QTest::keyClick(&prices, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("0.01"));
 }
 
 void SearchTest::keyboardMovesInAListMoveTheOtherThree_data() {
