@@ -164,7 +164,13 @@ void PriceListView::focusInEvent(QFocusEvent* event) {
     // Qt tells assistive technology of the list after this returns, and a
     // reader speaks the list's name and size. Told of the current row after
     // that, it speaks where the user is. A click tells it by picking a row.
-    if (event->reason() != Qt::MouseFocusReason && QAccessible::isActive())
+    // When the window comes to the front the list's row is not told: the
+    // reader would take the first arrow key's pick of row 1, the row current
+    // already, for no move, and not speak it.
+    const Qt::FocusReason reason = event->reason();
+    const bool byKeys = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                        reason == Qt::ShortcutFocusReason || reason == Qt::OtherFocusReason;
+    if (byKeys && QAccessible::isActive())
         QMetaObject::invokeMethod(
             this,
             [this] {
