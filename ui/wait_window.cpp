@@ -6,8 +6,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -23,6 +25,7 @@ WaitWindow::WaitWindow()
     setObjectName(QStringLiteral("frmWait"));
     setWindowTitle(texts::WaitTitle());
     setFixedSize(Twips(4680), Twips(1335));
+    AskForNoMinimiseButton();
 
     label_->setObjectName(QStringLiteral("Label1"));
     label_->setGeometry(TwipsRect(435, 330, 3825, 255));
@@ -36,6 +39,25 @@ WaitWindow::WaitWindow()
     bar_->setFocusPolicy(Qt::NoFocus);
     label_->setBuddy(bar_);
     bar_->setAccessibleName(texts::WaitLabel());
+}
+
+void WaitWindow::AskForNoMinimiseButton() {
+    // Some window managers (Openbox) give every tool window a minimise button,
+    // whatever its hints, and leave it off only toolbars torn off from a main
+    // window. On X11 the window asks to be one of those first, with the tool
+    // window's type after it for window managers that do not know the type.
+    // The window system reads the type when the flags are set.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    winId();
+    QWindow* handle = windowHandle();
+    if (!handle)
+        return;
+    constexpr int kToolbarType = 0x08; // the X11 platform's own number for it
+    handle->setProperty("_q_xcb_wm_window_type", kToolbarType);
+    const Qt::WindowFlags flags = handle->flags();
+    handle->setFlags(flags & ~Qt::WindowCloseButtonHint);
+    handle->setFlags(flags);
 }
 
 void WaitWindow::Start(std::uint64_t fileSize) {

@@ -5,6 +5,7 @@
 #include "ui_test_support.h"
 #include "wait_window.h"
 
+#include <QProcess>
 #include <QScreen>
 #include <QWindow>
 #include <QtTest>
@@ -24,6 +25,15 @@ QString OffCentre(const QWidget& window) {
 
 bool Framed(const QWidget& window) {
     return window.windowHandle() && window.windowHandle()->frameMargins().top() > 0;
+}
+
+// The window manager's _NET_WM_ALLOWED_ACTIONS for a window, as xprop prints it.
+QString AllowedActions(const QWidget& window) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window.winId()),
+                                          QStringLiteral("_NET_WM_ALLOWED_ACTIONS")});
+    xprop.waitForFinished(10000);
+    return QString::fromLocal8Bit(xprop.readAllStandardOutput());
 }
 
 bool Centred(const QWidget& window) {
@@ -56,6 +66,19 @@ void DesktopTest::windowsStandCentredWithTheirFrames() {
     wait.Start(1000);
     QTRY_VERIFY2(Framed(wait), "the window manager gave the progress window no frame");
     QTRY_VERIFY2_WITH_TIMEOUT(Centred(wait), qPrintable(OffCentre(wait)), 2000);
+
+    // What the window manager lets the user do with each window, as it
+    // tells the desktop: the progress window is a fixed tool window.
+    const QString waitActions = AllowedActions(wait);
+    for (const char* action : {"MINIMIZE", "MAXIMIZE_HORZ", "MAXIMIZE_VERT", "RESIZE"})
+        QVERIFY2(!waitActions.contains(QLatin1String(action)), qPrintable(waitActions));
+    QVERIFY2(waitActions.contains(QLatin1String("CLOSE")), qPrintable(waitActions));
+    const QString mainActions = AllowedActions(window);
+    for (const char* action : {"MINIMIZE", "MAXIMIZE_HORZ", "RESIZE", "CLOSE"})
+        QVERIFY2(mainActions.contains(QLatin1String(action)), qPrintable(mainActions));
+    // Its close button does not stop the load.
+    QVERIFY(!wait.close());
+    QVERIFY(wait.isVisible());
 }
 
 QTEST_MAIN(DesktopTest)
