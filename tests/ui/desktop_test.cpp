@@ -2,6 +2,7 @@
 // only when it maps a window: the main window and the progress window still
 // stand centred on the screen with their frames.
 
+#include "start.h"
 #include "ui_test_support.h"
 #include "wait_window.h"
 
@@ -9,6 +10,8 @@
 #include <QScreen>
 #include <QWindow>
 #include <QtTest>
+
+#include <memory>
 
 using namespace pricelookup;
 using namespace pricelookup::testing;
@@ -55,9 +58,10 @@ void DesktopTest::windowsStandCentredWithTheirFrames() {
     QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
              "needs an X server with a window manager (tests/ui/on_desktop)");
     PriceDir dir("A100,Bolt,125,250\r\n");
-    MainWindow window;
-    QVERIFY(window.Loaded());
-    window.ShowCentred();
+    // As the program starts.
+    const std::unique_ptr<MainWindow> opened = OpenPriceLookup();
+    QVERIFY(opened);
+    MainWindow& window = *opened;
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_VERIFY2(Framed(window), "the window manager gave the main window no frame");
     QTRY_VERIFY2_WITH_TIMEOUT(Centred(window), qPrintable(OffCentre(window)), 2000);

@@ -677,8 +677,9 @@ static int ExecWithWatchdog() {
 
 void MainWindowTest::exitEndsTheEventLoopAtOnce() {
     PriceDir dir(kPrices);
-    MainWindow window;
-    window.ShowCentred();
+    const std::unique_ptr<MainWindow> opened = OpenPriceLookup();
+    QVERIFY(opened);
+    MainWindow& window = *opened;
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("B"));
     ClickRow(*List(window, 3), 2);
@@ -722,8 +723,9 @@ void MainWindowTest::exitAsSoonAsTheWindowShowsEndsTheEventLoop() {
 
 void MainWindowTest::closingTheWindowEndsTheEventLoop() {
     PriceDir dir(kPrices);
-    MainWindow window;
-    window.ShowCentred();
+    const std::unique_ptr<MainWindow> opened = OpenPriceLookup();
+    QVERIFY(opened);
+    MainWindow& window = *opened;
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QWidget* wait = FindWaitWindow();
     QVERIFY(wait && !wait->isVisible());
