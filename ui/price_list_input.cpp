@@ -58,6 +58,7 @@ void PriceListView::mousePressEvent(QMouseEvent* event) {
         return;
     pressed_ = event->button();
     dragY_ = event->position().toPoint().y();
+    reportedRow_ = -1;
     PickRow(row);
 }
 
@@ -72,15 +73,23 @@ void PriceListView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 // The click ends with the release wherever it happens: the other lists come
-// to the row this one shows selected.
+// to the row this one shows selected, unless a drag brought them there.
 void PriceListView::mouseReleaseEvent(QMouseEvent* event) {
     if (pressed_ == Qt::NoButton || event->button() != pressed_)
         return;
     pressed_ = Qt::NoButton;
     dragScroll_.stop();
     const int row = SelectedRow();
-    if (row >= 0)
+    if (row >= 0 && row != reportedRow_)
         emit ItemClick(row);
+}
+
+void PriceListView::DragPick(int row) {
+    PickRow(row);
+    // The other lists follow the drag row by row: the rows highlighted side
+    // by side stay one part while the button is held.
+    reportedRow_ = row;
+    emit ItemClick(row);
 }
 
 void PriceListView::DragTo(int y) {
@@ -96,7 +105,7 @@ void PriceListView::DragTo(int y) {
     // Over the blank below the last row the row last crossed stays.
     const int row = indexAt(QPoint(0, y)).row();
     if (row >= 0 && row != SelectedRow())
-        PickRow(row);
+        DragPick(row);
 }
 
 void PriceListView::DragScrollStep() {
@@ -112,7 +121,7 @@ void PriceListView::DragScrollStep() {
     verticalScrollBar()->setValue(TopRow() + (up ? -step : step));
     const int edge = up ? TopRow() : std::min(RowCount() - 1, TopRow() + PageRows() - 1);
     if (edge != SelectedRow())
-        PickRow(edge);
+        DragPick(edge);
 }
 
 void PriceListView::keyPressEvent(QKeyEvent* event) {

@@ -123,11 +123,13 @@ private:
     // row with the list scrolling along when the pointer is above or below.
     void DragTo(int y);
     void DragScrollStep();
+    void DragPick(int row);
 
     QHeaderView* header_;
     int rowHeight_;
     Qt::MouseButton pressed_ = Qt::NoButton; // the button that picked a row
     int dragY_ = 0;                          // the pointer while dragging
+    int reportedRow_ = -1;                   // the row a drag reported last
     QTimer dragScroll_;
     int programScrolls_ = 0;    // scrolling under way that the program does
     bool quietCurrent_ = false; // a new current row that is not announced

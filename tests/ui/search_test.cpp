@@ -421,11 +421,12 @@ void SearchTest::dragPastAnEdgeScrollsAlongAndLeavesOneRow() {
                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &move);
     // The list scrolls along, its edge row selected, and the others keep to
-    // its top row meanwhile.
+    // its top row and its selected row meanwhile.
     QTRY_VERIFY(down ? dragged.TopRow() > 20 : dragged.TopRow() < 280);
     const int edge = down ? dragged.TopRow() + dragged.PageRows() - 1 : dragged.TopRow();
     QCOMPARE(dragged.SelectedRow(), edge);
     QCOMPARE(s.Tops(), QString::number(dragged.TopRow()));
+    QCOMPARE(s.State(), QStringLiteral("found none, rows %1 %1 %1 %1").arg(edge));
 
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, out);
     const int row = dragged.SelectedRow();
