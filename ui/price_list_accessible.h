@@ -7,9 +7,6 @@
 #include <deque>
 #include <unordered_map>
 
-class QItemSelection;
-class QModelIndex;
-
 namespace pricelookup {
 
 class PriceListView;
