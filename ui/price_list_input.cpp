@@ -168,7 +168,7 @@ void PriceListView::focusInEvent(QFocusEvent* event) {
     quietCurrent_ = false;
     // The focus frame, and the selection in the active colour.
     update();
-    viewport()->update();
+    UpdateSelectedRows();
     emit GotFocus();
     // Qt tells assistive technology of the list after this returns, and a
     // reader speaks the list's name and size. Told of the current row after
@@ -189,10 +189,19 @@ void PriceListView::focusInEvent(QFocusEvent* event) {
             Qt::QueuedConnection);
 }
 
+void PriceListView::UpdateSelectedRows() {
+    // Only they change colour with the focus; a whole list repainted made a
+    // click in another list a good deal dearer.
+    if (selectionModel())
+        viewport()->update(visualRegionForSelection(selectionModel()->selection()));
+    if (currentIndex().isValid())
+        viewport()->update(visualRect(currentIndex()));
+}
+
 void PriceListView::focusOutEvent(QFocusEvent* event) {
     QAbstractItemView::focusOutEvent(event);
     update();
-    viewport()->update();
+    UpdateSelectedRows();
 }
 
 } // namespace pricelookup

@@ -124,6 +124,8 @@ private:
     void DragTo(int y);
     void DragScrollStep();
     void DragPick(int row);
+    // Repaints the selected and the current row.
+    void UpdateSelectedRows();
 
     QHeaderView* header_;
     int rowHeight_;
