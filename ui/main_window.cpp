@@ -40,6 +40,7 @@ char32_t ToolkitCaseFold(char32_t c) {
 } // namespace
 
 MainWindow::MainWindow() {
+    InstallPriceListAccessibility();
     BuildControls();
     Form_Load();
 }
@@ -205,8 +206,11 @@ void MainWindow::Text1_KeyDown(int keyCode) {
         const QString text = Text1->text();
         if (!text.isEmpty())
             foundItem_ = FindPartCode(text);
-        else if (ListView1->RowCount() > 0)
-            SelectFromSearch(0);
+        else if (ListView1->RowCount() > 0) {
+            ListView1->SelectRow(0);
+            // Not scrolled into view, but it is where a screen reader's user is.
+            ListView1->AnnounceCurrentRow();
+        }
     }
     if (!foundItem_)
         return;
@@ -224,8 +228,9 @@ void MainWindow::Text1_Change() {
         foundItem_ = ListView1->RowCount() > 0 ? std::optional<int>(0) : std::nullopt;
     if (!foundItem_)
         return;
-    SelectFromSearch(*foundItem_);
-    ListView1->EnsureRowVisible(*foundItem_);
+    // The found part is what a screen reader speaks next, though the keyboard
+    // stays in the search box.
+    ListView1->PickRow(*foundItem_);
     SyncRow(*foundItem_, {ListView2, ListView3, ListView4}, ListView1);
 }
 
@@ -242,15 +247,10 @@ void MainWindow::Command2_Click() {
         box.exec();
         return;
     }
-    SelectFromSearch(*row);
-    ListView1->EnsureRowVisible(*row);
-}
-
-void MainWindow::SelectFromSearch(int row) {
-    ListView1->SelectRow(row);
-    // The found part is what a screen reader should speak next, though the
-    // keyboard stays in the search box or on the button.
-    AnnounceCurrentRow(ListView1, ListView1->currentIndex(), true);
+    // All four lists, as the search box does: a part code highlighted beside
+    // another part's prices would read as one part.
+    ListView1->PickRow(*row);
+    SyncRow(*row, {ListView2, ListView3, ListView4}, ListView1);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

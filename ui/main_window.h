@@ -35,7 +35,8 @@ public:
 
     // Whether the start-up load succeeded; when not, the error was reported.
     bool Loaded() const { return loaded_; }
-    // Shows the window centred on the screen, with the part-code list focused.
+    // Shows the window centred on the screen, with the part-code list focused,
+    // and returns at once: it takes input as soon as the event loop runs.
     void ShowCentred();
 
     const PriceTable& Table() const { return table_; }
@@ -47,6 +48,8 @@ public:
     // Event handlers, named after their control and event.
     void ListView1_GotFocus();
     void ListView2_GotFocus();
+    void ListView3_GotFocus();
+    void ListView4_GotFocus();
     void ListView1_ItemClick(int row);
     void ListView2_ItemClick(int row);
     void ListView3_ItemClick(int row);
@@ -68,8 +71,8 @@ private:
     void LoadTable(const QString& path, std::uint64_t fileSize);
     void ReportStartupError(const QString& message);
     std::optional<int> FindPartCode(const QString& text) const;
-    // Selects `row` of ListView1 for the search box or the Search button.
-    void SelectFromSearch(int row);
+    // Gives `label` the highlight and the other header labels the normal colour.
+    void HighlightHeader(QLabel* label);
     // Puts the rows of the four lists on the same screen lines, as many in each.
     void AlignRowAreas();
     // Selects `row` and scrolls it into view in each list long enough to have

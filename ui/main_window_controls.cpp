@@ -61,6 +61,15 @@ void SetBackground(QLabel* label, const QColor& colour) {
     label->setPalette(p);
 }
 
+// The header captions are black: their backgrounds are light whatever the
+// desktop's colours, and a dark theme's light text would vanish on them.
+void SetCaptionColour(QLabel* label) {
+    QPalette p = label->palette();
+    for (auto role : {QPalette::WindowText, QPalette::Text})
+        p.setColor(role, Qt::black);
+    label->setPalette(p);
+}
+
 // The face standing in for Times New Roman may run wider than the labels were
 // drawn for: narrow it, as little as needed, until the caption keeps a pixel
 // clear of the border on either side.
@@ -90,6 +99,7 @@ void StyleHeaderLabel(QLabel* label) {
     label->setLineWidth(1);
     label->setAutoFillBackground(true);
     SetBackground(label, kHeader);
+    SetCaptionColour(label);
     FitHeaderCaption(label);
 }
 
@@ -196,6 +206,8 @@ void MainWindow::ConnectControls() {
 
     connect(ListView1, &PriceListView::GotFocus, this, &MainWindow::ListView1_GotFocus);
     connect(ListView2, &PriceListView::GotFocus, this, &MainWindow::ListView2_GotFocus);
+    connect(ListView3, &PriceListView::GotFocus, this, &MainWindow::ListView3_GotFocus);
+    connect(ListView4, &PriceListView::GotFocus, this, &MainWindow::ListView4_GotFocus);
     const std::pair<PriceListView*, void (MainWindow::*)(int)> clicks[] = {
         {ListView1, &MainWindow::ListView1_ItemClick},
         {ListView2, &MainWindow::ListView2_ItemClick},
@@ -203,9 +215,8 @@ void MainWindow::ConnectControls() {
         {ListView4, &MainWindow::ListView4_ItemClick},
     };
     for (const auto& [view, handler] : clicks) {
+        // Moving the selection with the keyboard or a drag counts as a click.
         connect(view, &PriceListView::ItemClick, this, handler);
-        // Moving the selection with the keyboard counts as a click.
-        connect(view, &PriceListView::ItemMovedByKeyboard, this, handler);
         connect(view, &PriceListView::ScrolledByUser, this,
                 [this, view](int top) { ShareScroll(view, top); });
     }
@@ -217,14 +228,27 @@ void MainWindow::ConnectControls() {
         control->installEventFilter(this);
 }
 
-void MainWindow::ListView1_GotFocus() {
-    SetBackground(Label1, kHighlight);
-    SetBackground(Label3, kHeader);
+// The highlight follows the focus into all four lists, so that the header
+// shows which list the keys move.
+void MainWindow::HighlightHeader(QLabel* label) {
+    SetBackground(label, kHighlight);
+    for (QLabel* other : {Label1, Label3, Label4, Label5}) {
+        if (other != label)
+            SetBackground(other, kHeader);
+    }
 }
 
+void MainWindow::ListView1_GotFocus() {
+    HighlightHeader(Label1);
+}
 void MainWindow::ListView2_GotFocus() {
-    SetBackground(Label3, kHighlight);
-    SetBackground(Label1, kHeader);
+    HighlightHeader(Label3);
+}
+void MainWindow::ListView3_GotFocus() {
+    HighlightHeader(Label4);
+}
+void MainWindow::ListView4_GotFocus() {
+    HighlightHeader(Label5);
 }
 
 } // namespace pricelookup

@@ -169,7 +169,7 @@ void* PriceListAccessible::interface_cast(QAccessible::InterfaceType type) {
 
 int PriceListAccessible::FirstRowChild() const {
     const PriceListView* view = View();
-    return view && !view->HorizontalHeader()->isHidden() ? 1 : 0;
+    return view ? view->AccessibleChild(0) : 0;
 }
 
 int PriceListAccessible::childCount() const {
@@ -288,8 +288,7 @@ bool PriceListAccessible::selectRow(int row) {
     if (!view || row < 0 || row >= rowCount())
         return false;
     // Picking a row from assistive technology is the user's pick, as a click is.
-    view->SelectRow(row);
-    view->EnsureRowVisible(row);
+    view->PickRow(row);
     emit view->ItemClick(row);
     return true;
 }
@@ -333,40 +332,6 @@ void PriceListAccessible::ForgetRows() const {
 void InstallPriceListAccessibility() {
     static const bool installed = (QAccessible::installFactory(&Factory), true);
     (void)installed;
-}
-
-void AnnounceSelection(PriceListView* view, const QItemSelection& selected,
-                       const QItemSelection& deselected) {
-    if (!QAccessible::isActive() || !view)
-        return;
-    const PriceListAccessible* list = ListInterface(view);
-    if (!list)
-        return;
-    const int first = list->FirstRowChild();
-    // One row at a time: the first row of each change names it.
-    if (!selected.isEmpty()) {
-        QAccessibleEvent event(view, QAccessible::SelectionAdd);
-        event.setChild(first + selected.first().top());
-        QAccessible::updateAccessibility(&event);
-    }
-    if (!deselected.isEmpty()) {
-        QAccessibleEvent event(view, QAccessible::SelectionRemove);
-        event.setChild(first + deselected.first().top());
-        QAccessible::updateAccessibility(&event);
-    }
-}
-
-void AnnounceCurrentRow(PriceListView* view, const QModelIndex& current, bool focus) {
-    if (!QAccessible::isActive() || !view || !current.isValid())
-        return;
-    if (!focus && !view->hasFocus())
-        return;
-    const PriceListAccessible* list = ListInterface(view);
-    if (!list)
-        return;
-    QAccessibleEvent event(view, QAccessible::Focus);
-    event.setChild(list->FirstRowChild() + current.row());
-    QAccessible::updateAccessibility(&event);
 }
 
 } // namespace pricelookup

@@ -7,9 +7,6 @@
 #include <deque>
 #include <unordered_map>
 
-class QItemSelection;
-class QModelIndex;
-
 namespace pricelookup {
 
 class PriceListView;
@@ -72,16 +69,8 @@ private:
     mutable QAccessible::Id header_ = 0;
 };
 
-// Makes the price lists known to assistive technology. Safe to call often.
+// Makes the price lists known to assistive technology: the main window calls
+// it once. Safe to call again.
 void InstallPriceListAccessibility();
-
-// Tells assistive technology what changed in a list, as Qt's own item views
-// do: the row that left and the row that joined the selection, and the new
-// current row. The current row takes the accessibility focus only when the
-// list has the keyboard focus or `focus` is true. All of it is skipped when
-// no assistive technology listens.
-void AnnounceSelection(PriceListView* view, const QItemSelection& selected,
-                       const QItemSelection& deselected);
-void AnnounceCurrentRow(PriceListView* view, const QModelIndex& current, bool focus = false);
 
 } // namespace pricelookup

@@ -1,17 +1,44 @@
 #include "price_list_view.h"
 
-#include "price_list_accessible.h"
 #include "row_delegate.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 #include <limits>
 
 namespace pricelookup {
+
+namespace {
+
+// The selection of a list without the focus: the platform's inactive colours,
+// or, where it draws both alike, a paler mix of the highlight into the
+// background with the plain text colour on it.
+QPalette KeptSelectionPalette(const QPalette& palette) {
+    QColor highlight = palette.color(QPalette::Inactive, QPalette::Highlight);
+    QColor text = palette.color(QPalette::Inactive, QPalette::HighlightedText);
+    const QColor active = palette.color(QPalette::Active, QPalette::Highlight);
+    if (highlight == active) {
+        const QColor base = palette.color(QPalette::Active, QPalette::Base);
+        const auto mix = [](int h, int b) { return (2 * h + 3 * b) / 5; };
+        highlight = QColor(mix(active.red(), base.red()), mix(active.green(), base.green()),
+                           mix(active.blue(), base.blue()));
+        text = palette.color(QPalette::Active, QPalette::Text);
+    }
+    QPalette kept = palette;
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        kept.setColor(group, QPalette::Highlight, highlight);
+        kept.setColor(group, QPalette::HighlightedText, text);
+    }
+    return kept;
+}
+
+} // namespace
 
 // Marks scrolling that the program does, which the list does not report.
 class PriceListView::ProgramScroll {
@@ -28,7 +55,6 @@ private:
 PriceListView::PriceListView(QWidget* parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
       rowHeight_(fontMetrics().height() + 2) {
-    InstallPriceListAccessibility();
     setSelectionBehavior(SelectRows);
     setSelectionMode(SingleSelection);
     setEditTriggers(NoEditTriggers);
@@ -57,30 +83,28 @@ PriceListView::PriceListView(QWidget* parent)
     header_->setSectionResizeMode(QHeaderView::Interactive);
     header_->setFocusPolicy(Qt::NoFocus);
     connect(header_, &QHeaderView::sectionResized, this, [this] {
+        // Only the user's drag on the header's edge comes unasked.
+        if (!programSizing_)
+            userSized_ = true;
         updateGeometries();
         viewport()->update();
     });
-
-    // Lists that the program moves do not have the focus; their rows must show.
-    QPalette p = palette();
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
-        p.setColor(QPalette::Inactive, role, p.color(QPalette::Active, role));
-    setPalette(p);
 
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int top) {
         if (programScrolls_ == 0)
             emit ScrolledByUser(top);
     });
 
-    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
-        if (index.isValid())
-            emit ItemClick(index.row());
-    });
+    // Held below or above the list, the pointer scrolls it along, row by row.
+    dragScroll_.setInterval(50);
+    connect(&dragScroll_, &QTimer::timeout, this, &PriceListView::DragScrollStep);
 }
 
 void PriceListView::setModel(QAbstractItemModel* model) {
+    programSizing_ = true;
     QAbstractItemView::setModel(model);
     header_->setModel(model);
+    programSizing_ = false;
     updateGeometries();
 }
 
@@ -99,6 +123,33 @@ void PriceListView::SelectRow(int row) {
     selectionModel()->setCurrentIndex(model()->index(row, 0, rootIndex()),
                                       QItemSelectionModel::ClearAndSelect |
                                           QItemSelectionModel::Rows);
+}
+
+void PriceListView::PickRow(int row) {
+    quietCurrent_ = true;
+    SelectRow(row);
+    quietCurrent_ = false;
+    EnsureRowVisible(row);
+    // Also when the row was current already, as the focus makes row 1
+    // current before the first arrow key selects it.
+    AnnounceCurrentRow();
+}
+
+void PriceListView::AnnounceCurrentRow() {
+    if (currentIndex().isValid())
+        Announce(QAccessible::Focus, currentIndex().row());
+}
+
+int PriceListView::AccessibleChild(int row) const {
+    return (header_->isHidden() ? 0 : 1) + row;
+}
+
+void PriceListView::Announce(QAccessible::Event type, int row) {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(this, type);
+    event.setChild(AccessibleChild(row));
+    QAccessible::updateAccessibility(&event);
 }
 
 void PriceListView::EnsureRowVisible(int row) {
@@ -144,10 +195,33 @@ void PriceListView::SetRowArea(int top, int height) {
 }
 
 void PriceListView::SetColumnWidth(int width) {
-    if (header_->count() > 0)
-        header_->resizeSection(0, width);
-    else
-        header_->setDefaultSectionSize(width);
+    designWidth_ = width;
+    programSizing_ = true;
+    header_->setDefaultSectionSize(width);
+    programSizing_ = false;
+    FitColumn();
+}
+
+void PriceListView::FitColumn() {
+    if (header_->count() == 0 || userSized_)
+        return;
+    // The whole width of the list: the text has all the room there is, and
+    // the header's edge stands in sight, at the list's right, to be dragged.
+    const int width = viewport()->width() > 0 ? viewport()->width() : designWidth_;
+    if (header_->sectionSize(0) == width)
+        return;
+    programSizing_ = true;
+    header_->resizeSection(0, width);
+    programSizing_ = false;
+}
+
+bool PriceListView::TextShownWhole(int row) const {
+    const QModelIndex index = model()->index(row, 0, rootIndex());
+    const QRect textRect = RowDelegate::TextRect(visualRect(index), this);
+    const int advance = fontMetrics().horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    return textRect.left() >= 0 &&
+           textRect.left() + advance <=
+               std::min(textRect.left() + textRect.width(), viewport()->width());
 }
 
 int PriceListView::ColumnWidth() const {
@@ -262,6 +336,7 @@ void PriceListView::updateGeometries() {
             std::max(0, NaturalRowsBottom() - (frameWidth() + headerHeight) - rowAreaHeight_);
     }
     setViewportMargins(0, headerHeight, 0, bottomMargin);
+    FitColumn();
     const QRect vg = viewport()->geometry();
     header_->setGeometry(vg.left(), vg.top() - headerHeight, vg.width(), headerHeight);
 
@@ -306,6 +381,8 @@ void PriceListView::paintEvent(QPaintEvent* event) {
     initViewItemOption(&option);
     const QModelIndex current = currentIndex();
     const bool focused = hasFocus();
+    if (!focused)
+        option.palette = KeptSelectionPalette(option.palette);
     for (int row = first; row <= last; ++row) {
         const QModelIndex index = model()->index(row, 0, rootIndex());
         QStyleOptionViewItem o = option;
@@ -336,20 +413,44 @@ bool PriceListView::event(QEvent* event) {
 }
 
 void PriceListView::reset() {
+    // The header lays its section out anew, at the default width.
+    programSizing_ = true;
     QAbstractItemView::reset();
+    programSizing_ = false;
     updateGeometries();
     viewport()->update();
 }
 
 void PriceListView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QAbstractItemView::currentChanged(current, previous);
-    AnnounceCurrentRow(this, current);
+    if (current.isValid() && hasFocus() && !quietCurrent_)
+        Announce(QAccessible::Focus, current.row());
 }
 
 void PriceListView::selectionChanged(const QItemSelection& selected,
                                      const QItemSelection& deselected) {
     QAbstractItemView::selectionChanged(selected, deselected);
-    AnnounceSelection(this, selected, deselected);
+    // One row at a time: the first row of each change names it.
+    if (!selected.isEmpty())
+        Announce(QAccessible::SelectionAdd, selected.first().top());
+    if (!deselected.isEmpty())
+        Announce(QAccessible::SelectionRemove, deselected.first().top());
+}
+
+bool PriceListView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        if (index.isValid() && !TextShownWhole(index.row())) {
+            QToolTip::showText(help->globalPos(), index.data(Qt::DisplayRole).toString(),
+                               viewport(), visualRect(index));
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+    return QAbstractItemView::viewportEvent(event);
 }
 
 } // namespace pricelookup

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QTimer>
 
 class QHeaderView;
 
@@ -10,10 +12,13 @@ namespace pricelookup {
 // one fixed height, so the view keeps nothing per row and places any of ten
 // million rows by arithmetic. (A QTableView keeps a vertical header section
 // for every row: about 320 MB at ten million rows.) It keeps its selected row
-// highlighted without the focus, and reports the rows that the user picks: by
-// a click, or by moving the selection with the keyboard. Rows the program
-// selects report nothing, and so does scrolling that the program does;
-// scrolling by the user (wheel, scroll bar) reports the new top row.
+// highlighted without the focus, in the active selection colour while it has
+// the focus and in the inactive one otherwise. It reports the rows that the
+// user picks: by a click of either button, a drag, the keyboard, or a screen
+// reader. Rows the program selects report nothing, and so does scrolling that
+// the program does; scrolling by the user (wheel, scroll bar, a drag past an
+// edge) reports the new top row. It tells assistive technology what changes
+// in it, as Qt's own item views do.
 class PriceListView : public QAbstractItemView {
     Q_OBJECT
 
@@ -27,6 +32,16 @@ public:
     int SelectedRow() const;
     // Makes `row` the selected and current row without scrolling.
     void SelectRow(int row);
+    // Where the user now is, whoever picked it (mouse, keyboard, the search
+    // box, a screen reader): selects `row`, scrolls it into view, and makes it
+    // what a screen reader speaks next, also while the keyboard is elsewhere.
+    // Reports nothing: the caller knows why the row was picked.
+    void PickRow(int row);
+    // Tells a screen reader that the current row is where the user is.
+    void AnnounceCurrentRow();
+    // The number by which assistive technology knows `row` among the list's
+    // children: the column header, when shown, comes first.
+    int AccessibleChild(int row) const;
     // Scrolls so that `row` is visible.
     void EnsureRowVisible(int row);
     // Scrolls so that `row` is visible, with `top` as the top row when that
@@ -50,7 +65,8 @@ public:
     void SetRowArea(int top, int height);
 
     QHeaderView* HorizontalHeader() const { return header_; }
-    // The width of the one column.
+    // The width of the one column before the list is laid out. Until the user
+    // drags the header's edge, the column then takes the list's whole width.
     void SetColumnWidth(int width);
     int ColumnWidth() const;
 
@@ -60,9 +76,13 @@ public:
     QModelIndex indexAt(const QPoint& point) const override;
     void keyboardSearch(const QString& search) override;
 
+    // Whether the cell's text shows whole: not cut at its end nor by the
+    // list's edges.
+    bool TextShownWhole(int row) const;
+
 signals:
+    // The user picked `row`: by a click, a drag, a key or a screen reader.
     void ItemClick(int row);
-    void ItemMovedByKeyboard(int row);
     // The user scrolled the list; the program's own scrolling reports nothing.
     void ScrolledByUser(int topRow);
     void GotFocus();
@@ -80,6 +100,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     bool event(QEvent* event) override;
@@ -93,12 +116,30 @@ private:
 
     int RowAtY(int y) const;
     int HorizontalBarExtent() const;
+    void Announce(QAccessible::Event type, int row);
+    // The column's width for the list's present width.
+    void FitColumn();
+    // While a button is held: the row under the pointer at `y`, or the edge
+    // row with the list scrolling along when the pointer is above or below.
+    void DragTo(int y);
+    void DragScrollStep();
+    void DragPick(int row);
+    // Repaints the selected and the current row.
+    void UpdateSelectedRows();
 
     QHeaderView* header_;
     int rowHeight_;
-    int pressedRow_ = -1;    // the row the left button went down on, or -1
-    int programScrolls_ = 0; // scrolling under way that the program does
-    int rowAreaTop_ = -1;    // set by SetRowArea, or -1
+    Qt::MouseButton pressed_ = Qt::NoButton; // the button that picked a row
+    int dragY_ = 0;                          // the pointer while dragging
+    int reportedRow_ = -1;                   // the row a drag reported last
+    QTimer dragScroll_;
+    int programScrolls_ = 0;    // scrolling under way that the program does
+    bool quietCurrent_ = false; // a new current row that is not announced
+    int designWidth_ = 0;
+    bool programSizing_ = false;
+    bool userSized_ = false; // the user dragged the header's edge
+    bool headerPressed_ = false;
+    int rowAreaTop_ = -1; // set by SetRowArea, or -1
     int rowAreaHeight_ = -1;
 };
 

@@ -8,6 +8,13 @@
 
 namespace pricelookup {
 
+QRect RowDelegate::TextRect(const QRect& cell, const QWidget* widget) {
+    const int margin =
+        widget ? widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1
+               : 3;
+    return cell.adjusted(margin, 0, -margin, 0);
+}
+
 void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                         const QModelIndex& index) const {
     const QPalette::ColorGroup group =
@@ -15,11 +22,7 @@ void RowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const bool selected = option.state & QStyle::State_Selected;
     if (selected)
         painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
-    const int margin = option.widget ? option.widget->style()->pixelMetric(
-                                           QStyle::PM_FocusFrameHMargin, nullptr, option.widget) +
-                                           1
-                                     : 3;
-    const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
+    const QRect textRect = TextRect(option.rect, option.widget);
     QString text = index.data(Qt::DisplayRole).toString();
     if (option.fontMetrics.horizontalAdvance(text) > textRect.width())
         text = option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width());

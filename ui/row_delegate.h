@@ -13,6 +13,9 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+
+    // Where the text of a cell at `cell` goes, inside the style's margins.
+    static QRect TextRect(const QRect& cell, const QWidget* widget);
 };
 
 } // namespace pricelookup

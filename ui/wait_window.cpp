@@ -6,19 +6,26 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QWindow>
 
 #include <algorithm>
 
 namespace pricelookup {
 
 WaitWindow::WaitWindow()
-    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    // A close button and nothing else: without one of the button hints, Qt
+    // lets the window manager offer every function, minimise and maximise
+    // included. The fixed size keeps it from being resized.
+    : QWidget(nullptr,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       label_(new QLabel(texts::WaitLabel(), this)), bar_(new QProgressBar(this)) {
     setObjectName(QStringLiteral("frmWait"));
     setWindowTitle(texts::WaitTitle());
     setFixedSize(Twips(4680), Twips(1335));
+    AskForNoMinimiseButton();
 
     label_->setObjectName(QStringLiteral("Label1"));
     label_->setGeometry(TwipsRect(435, 330, 3825, 255));
@@ -34,10 +41,30 @@ WaitWindow::WaitWindow()
     bar_->setAccessibleName(texts::WaitLabel());
 }
 
+void WaitWindow::AskForNoMinimiseButton() {
+    // Some window managers (Openbox) give every tool window a minimise button,
+    // whatever its hints, and leave it off only toolbars torn off from a main
+    // window. On X11 the window asks to be one of those first, with the tool
+    // window's type after it for window managers that do not know the type.
+    // The window system reads the type when the flags are set.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    winId();
+    QWindow* handle = windowHandle();
+    if (!handle)
+        return;
+    constexpr int kToolbarType = 0x08; // the X11 platform's own number for it
+    handle->setProperty("_q_xcb_wm_window_type", kToolbarType);
+    const Qt::WindowFlags flags = handle->flags();
+    handle->setFlags(flags & ~Qt::WindowCloseButtonHint);
+    handle->setFlags(flags);
+}
+
 void WaitWindow::Start(std::uint64_t fileSize) {
     // The load holds the event loop, so the window system gets this one chance
     // to map and paint the window before the first line is read.
     ShowCentredWithFrame(this);
+    WaitUntilExposed(this);
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 

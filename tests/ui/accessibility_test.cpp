@@ -216,27 +216,68 @@ private slots:
                               "add 2 3 Nut small", "remove 2 2 Nut", "add 3 3 0.04",
                               "remove 3 2 0.05", "add 4 3 0.08", "remove 4 2 0.10"}));
 
-        // The Search button finds in the part codes alone.
+        // The Search button: the found part takes the focus, as when typing.
         box->setText(QStringLiteral("a"));
         ClickRow(*List(window, 2), 3);
         events.clear();
         QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("Command2")),
                           Qt::LeftButton);
-        QCOMPARE(RowEvents(), (QStringList{"add 1 1 A100", "remove 1 4 C300", "focus 1 1 A100"}));
+        QCOMPARE(RowEvents(), (QStringList{"add 1 1 A100", "remove 1 4 C300", "focus 1 1 A100",
+                                           "add 2 1 Bolt", "remove 2 4 Washer", "add 3 1 1.25",
+                                           "remove 3 4 0.01", "add 4 1 2.50", "remove 4 4 0.02"}));
 
         // A click in a list: its own row takes the focus, the others follow.
         events.clear();
         ClickRow(*List(window, 3), 1);
-        QCOMPARE(RowEvents(),
-                 (QStringList{"focus 3 2 0.05", "add 3 2 0.05", "remove 3 4 0.01", "add 1 2 B200",
-                              "remove 1 1 A100", "add 2 2 Nut", "remove 2 4 Washer", "add 4 2 0.10",
-                              "remove 4 4 0.02"}));
+        QCOMPARE(RowEvents(), (QStringList{"add 3 2 0.05", "remove 3 1 1.25", "focus 3 2 0.05",
+                                           "add 1 2 B200", "remove 1 1 A100", "add 2 2 Nut",
+                                           "remove 2 1 Bolt", "add 4 2 0.10", "remove 4 1 2.50"}));
 
         // A key in the list moves the focus along.
         events.clear();
         QTest::keyClick(List(window, 3), Qt::Key_Down);
         QCOMPARE(RowEvents().mid(0, 3),
                  (QStringList{"add 3 3 0.04", "remove 3 2 0.05", "focus 3 3 0.04"}));
+    }
+
+    // Where the user is, each time the focus or a first key lands in a list.
+    void enteringAListTellsItsRow() {
+        PriceDir dir(kParts);
+        MainWindow window;
+        QVERIFY(window.Loaded());
+        window.ShowCentred();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCoreApplication::processEvents();
+
+        // The focus made row 1 current without selecting it: the first Down
+        // selects it, and it is spoken though it was current already.
+        events.clear();
+        QTest::keyClick(List(window, 1), Qt::Key_Down);
+        QCOMPARE(RowEvents().mid(0, 2), (QStringList{"add 1 1 A100", "focus 1 1 A100"}));
+
+        // Tab: the reader hears of the list first, then of its current row.
+        const auto focusEvents = [] {
+            QStringList out;
+            for (const Event& e : events) {
+                if (e.type == QAccessible::Focus && e.object)
+                    out << e.object->objectName() + QLatin1Char(' ') + QString::number(e.child);
+            }
+            return out;
+        };
+        events.clear();
+        QTest::keyClick(List(window, 1), Qt::Key_Tab);
+        QTRY_COMPARE(focusEvents(), (QStringList{"ListView2 -1", "ListView2 1"}));
+        // Into a list that no key has touched, its row 1.
+        ClickRow(*List(window, 4), 2);
+        List(window, 3)->selectionModel()->clear();
+        events.clear();
+        QTest::keyClick(List(window, 4), Qt::Key_Tab, Qt::ShiftModifier);
+        QTRY_COMPARE(focusEvents(), (QStringList{"ListView3 -1", "ListView3 1"}));
+        // A click speaks the row it picks, once.
+        events.clear();
+        ClickRow(*List(window, 2), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(focusEvents(), (QStringList{"ListView2 -1", "ListView2 4"}));
     }
 
     void rowObjectsAreMadeOnDemandAndLetGo() {

@@ -4,6 +4,7 @@
 
 #include "price_column_model.h"
 #include "price_file.h"
+#include "start.h"
 #include "ui_test_support.h"
 
 #include <QAbstractItemModelTester>
@@ -13,10 +14,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QToolTip>
 #include <QtTest>
 
+#include <cmath>
 #include <map>
+#include <memory>
 
 using namespace pricelookup;
 using namespace pricelookup::testing;
@@ -58,6 +63,36 @@ QStringList HeaderColours(const MainWindow& window) {
     return colours;
 }
 
+// The contrast of two colours as the web's accessibility guidelines reckon it,
+// from 1 (alike) to 21 (black on white).
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The drawn colour that stands out most from a label's background: its text.
+QColor DrawnText(QWidget* label) {
+    const QColor background = DrawnBackground(label);
+    const QImage image = label->grab().toImage();
+    QColor text = background;
+    for (int y = 2; y < image.height() - 2; ++y) {
+        for (int x = 2; x < image.width() - 2; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (Contrast(c, background) > Contrast(text, background))
+                text = c;
+        }
+    }
+    return text;
+}
+
 QString FocusName() {
     QWidget* focus = QApplication::focusWidget();
     return focus ? focus->objectName() : QStringLiteral("<none>");
@@ -92,15 +127,19 @@ private slots:
     void listsShowOneColumnHeadedPartNo();
     void searchBoxTakesATextOfAnyLength();
     void focusStartsInThePartCodeListAndTabCycles();
-    void headerHighlightFollowsFocusBetweenTheFirstTwoLists();
-    void selectedRowsShowInListsWithoutFocus();
+    void headerHighlightFollowsFocusIntoEveryList();
+    void selectedRowsShowInListsWithoutFocusInTheInactiveColour();
     void theFocusedListIsMarked();
     void captionsFitInsideTheirBorders();
     void enterAndEscPressNoButton();
     void enterAndSpacePressTheFocusedButton();
     void resizingMovesNoControl();
     void columnModelPassesTheModelTester();
+    void cutOffCellsShowTheirTextInATooltip();
+    void columnEdgesDragAndTheRowsKeepTheirLines();
+    void headerCaptionsReadOnADarkPalette();
     void exitEndsTheEventLoopAtOnce();
+    void exitAsSoonAsTheWindowShowsEndsTheEventLoop();
     void closingTheWindowEndsTheEventLoop();
 };
 
@@ -195,7 +234,9 @@ void MainWindowTest::listsShowOneColumnHeadedPartNo() {
         QCOMPARE(list->model()->columnCount(), 1);
         QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(),
                  QStringLiteral("Part No"));
-        QCOMPARE(list->ColumnWidth() * 15, widths[n - 1]);
+        // The list's whole width, whatever it was designed with.
+        QVERIFY(widths[n - 1] > 0);
+        QCOMPARE(list->ColumnWidth(), list->viewport()->width());
         QHeaderView* header = list->HorizontalHeader();
         QVERIFY(!header->isHidden());
         QCOMPARE(header->model(), list->model());
@@ -243,7 +284,7 @@ void MainWindowTest::focusStartsInThePartCodeListAndTabCycles() {
                                     "ListView2", "ListView1"}));
 }
 
-void MainWindowTest::headerHighlightFollowsFocusBetweenTheFirstTwoLists() {
+void MainWindowTest::headerHighlightFollowsFocusIntoEveryList() {
     PriceDir dir(kPrices);
     MainWindow window;
     window.ShowCentred();
@@ -263,13 +304,22 @@ void MainWindowTest::headerHighlightFollowsFocusBetweenTheFirstTwoLists() {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
     QCOMPARE(HeaderColours(window), first);
 
-    // Focus leaving ListView2 for anything but ListView1 changes no colour.
+    // Into the price lists too; focus leaving a list for the search row
+    // changes no colour.
+    const QStringList third = {"Label1 grey", "Label3 grey", "Label4 cyan", "Label5 grey"};
+    const QStringList fourth = {"Label1 grey", "Label3 grey", "Label4 grey", "Label5 cyan"};
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    for (const char* next : {"ListView3", "ListView4", "Command1", "Text1", "Command2"}) {
+    const std::pair<const char*, QStringList> steps[] = {
+        {"ListView3", third}, {"ListView4", fourth}, {"Command1", fourth},
+        {"Text1", fourth},    {"Command2", fourth},
+    };
+    for (const auto& [next, colours] : steps) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(FocusName(), QLatin1String(next));
-        QCOMPARE(HeaderColours(window), second);
+        QCOMPARE(HeaderColours(window), colours);
     }
+    ClickRow(*List(window, 3), 0);
+    QCOMPARE(HeaderColours(window), third);
     ClickRow(*List(window, 2), 0);
     QTest::mouseClick(window.findChild<QLineEdit*>(QStringLiteral("Text1")), Qt::LeftButton);
     QCOMPARE(FocusName(), QStringLiteral("Text1"));
@@ -279,7 +329,7 @@ void MainWindowTest::headerHighlightFollowsFocusBetweenTheFirstTwoLists() {
     QCOMPARE(HeaderColours(window), second);
 }
 
-void MainWindowTest::selectedRowsShowInListsWithoutFocus() {
+void MainWindowTest::selectedRowsShowInListsWithoutFocusInTheInactiveColour() {
     PriceDir dir(kPrices);
     MainWindow window;
     window.ShowCentred();
@@ -294,20 +344,30 @@ void MainWindowTest::selectedRowsShowInListsWithoutFocus() {
         const int x = std::min(rect.right(), list->viewport()->width() - 1) - 3;
         return list->viewport()->grab().toImage().pixelColor(x, rect.center().y());
     };
-    // The style shades the highlight colour a little.
-    const QColor highlight =
-        List(window, 1)->palette().color(QPalette::Active, QPalette::Highlight);
-    const auto highlighted = [&](const QColor& c) {
-        return std::abs(c.red() - highlight.red()) + std::abs(c.green() - highlight.green()) +
-                   std::abs(c.blue() - highlight.blue()) <=
+    // The style shades a colour a little.
+    const auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                   std::abs(a.blue() - b.blue()) <=
                12;
     };
-    for (int n = 1; n <= 4; ++n) {
-        QVERIFY2(highlighted(drawn(n, 1)), qPrintable(drawn(n, 1).name()));
-        QVERIFY2(!highlighted(drawn(n, 0)), qPrintable(drawn(n, 0).name()));
+    const QColor active = List(window, 1)->palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor background = drawn(1, 0);
+    const QColor kept = drawn(2, 1);
+    // The focused list in the active selection colour, the other three in
+    // another one, which still stands out from the rows around it.
+    QVERIFY2(near(drawn(1, 1), active), qPrintable(drawn(1, 1).name()));
+    QVERIFY2(!near(kept, active), qPrintable(kept.name()));
+    QVERIFY2(!near(kept, background), qPrintable(kept.name()));
+    for (int n = 2; n <= 4; ++n) {
+        QVERIFY2(near(drawn(n, 1), kept), qPrintable(drawn(n, 1).name()));
+        QVERIFY2(near(drawn(n, 0), background), qPrintable(drawn(n, 0).name()));
     }
+    // The focus moves: so does the active colour.
+    QTest::keyClick(List(window, 1), Qt::Key_Tab);
+    QVERIFY(near(drawn(2, 1), active));
+    QVERIFY(near(drawn(1, 1), kept));
 
-    // Still so while another window is the active one.
+    // While another window is the active one, all four keep their selection.
     QWidget other;
     other.resize(100, 100);
     other.show();
@@ -315,7 +375,7 @@ void MainWindowTest::selectedRowsShowInListsWithoutFocus() {
     QVERIFY(QTest::qWaitForWindowActive(&other));
     QVERIFY(!window.isActiveWindow());
     for (int n = 1; n <= 4; ++n)
-        QVERIFY2(highlighted(drawn(n, 1)), qPrintable(drawn(n, 1).name()));
+        QVERIFY2(near(drawn(n, 1), kept), qPrintable(drawn(n, 1).name()));
 }
 
 void MainWindowTest::theFocusedListIsMarked() {
@@ -497,6 +557,115 @@ void MainWindowTest::columnModelPassesTheModelTester() {
     QCOMPARE(descriptions.data(descriptions.index(0, 0)).toString(), QStringLiteral("€ 5"));
 }
 
+void MainWindowTest::cutOffCellsShowTheirTextInATooltip() {
+    const QString longText = QStringLiteral("Hexagon head bolt zinc plated M12 x 150 mm ") +
+                             QStringLiteral("fine thread in a pack of fifty for the rear axle");
+    PriceDir dir("A100," + longText.toUtf8() + ",125,250\r\nB200,Nut,5,10\r\n");
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto tipAt = [&](int n, int row) {
+        PriceListView* list = List(window, n);
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000))
+            return QStringLiteral("<stuck>");
+        const QRect cell = list->visualRect(list->model()->index(row, 0));
+        const QPoint at(std::min(cell.center().x(), list->viewport()->width() / 2),
+                        cell.center().y());
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QStringLiteral("<none>");
+    };
+    QCOMPARE(tipAt(2, 0), longText);
+    QCOMPARE(tipAt(2, 1), QStringLiteral("<none>"));
+    QCOMPARE(tipAt(1, 0), QStringLiteral("<none>"));
+    // A short text that the list's edge cuts, once the column is scrolled.
+    PriceListView* codes = List(window, 1);
+    codes->HorizontalHeader()->resizeSection(0, codes->viewport()->width() * 3);
+    codes->horizontalScrollBar()->setValue(codes->horizontalScrollBar()->maximum());
+    QCOMPARE(tipAt(1, 0), QStringLiteral("A100"));
+    QToolTip::hideText();
+}
+
+void MainWindowTest::columnEdgesDragAndTheRowsKeepTheirLines() {
+    QByteArray file;
+    for (int row = 0; row < 200; ++row)
+        file += QStringLiteral("P%1,A part with a long description,%1,%1\r\n").arg(row).toLatin1();
+    PriceDir dir(file);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ClickRow(*List(window, 1), 5);
+    // The lines on which each list's rows stand, in the window.
+    const auto lines = [&] {
+        QStringList out;
+        for (int n = 1; n <= 4; ++n) {
+            const PriceListView* list = List(window, n);
+            out << QStringLiteral("top %1 at %2, %3 rows of %4")
+                       .arg(list->TopRow())
+                       .arg(list->viewport()->mapTo(&window, QPoint()).y())
+                       .arg(list->PageRows())
+                       .arg(list->RowHeight());
+        }
+        return out;
+    };
+    const QStringList before = lines();
+    QCOMPARE(before, QStringList(4, before[0]));
+
+    // The user drags the edge of each list's header, wider and then narrower.
+    for (int n = 1; n <= 4; ++n) {
+        PriceListView* list = List(window, n);
+        QHeaderView* header = list->HorizontalHeader();
+        const auto drag = [&](int by) {
+            const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
+            const QPoint from(std::min(edge, header->viewport()->width() - 1),
+                              header->height() / 2);
+            const QPoint to = from + QPoint(by, 0);
+            QTest::mousePress(header->viewport(), Qt::LeftButton, {}, from);
+            QMouseEvent move(QEvent::MouseMove, to, header->viewport()->mapToGlobal(to),
+                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(header->viewport(), &move);
+            QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, to);
+        };
+        const int width = list->ColumnWidth();
+        drag(-30);
+        QCOMPARE(list->ColumnWidth(), width - 30);
+        drag(+50);
+        QCOMPARE(list->ColumnWidth(), width + 20);
+        QCOMPARE(lines(), before);
+    }
+    QCOMPARE(SelectedRows(window), QList<int>({5, 5, 5, 5}));
+}
+
+void MainWindowTest::headerCaptionsReadOnADarkPalette() {
+    // As a dark desktop theme gives it: light text on dark faces.
+    const QPalette original = QApplication::palette();
+    QPalette dark(QColor(53, 53, 53));
+    dark.setColor(QPalette::WindowText, QColor(238, 238, 238));
+    dark.setColor(QPalette::Text, QColor(238, 238, 238));
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    QApplication::setPalette(dark);
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(original); });
+
+    PriceDir dir(kPrices);
+    MainWindow window;
+    window.ShowCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto check = [&] {
+        for (const char* name : {"Label1", "Label3", "Label4", "Label5"}) {
+            auto* label = window.findChild<QLabel*>(QLatin1String(name));
+            const double contrast = Contrast(DrawnText(label), DrawnBackground(label));
+            QVERIFY2(contrast >= 4.5, qPrintable(QStringLiteral("%1: %2").arg(name).arg(contrast)));
+        }
+    };
+    check();
+    QTest::keyClick(List(window, 1), Qt::Key_Tab);
+    check();
+    // The search caption keeps the desktop's colours.
+    auto* label7 = window.findChild<QLabel*>(QStringLiteral("Label7"));
+    QCOMPARE(label7->palette().color(QPalette::WindowText), QColor(238, 238, 238));
+}
+
 // Runs the event loop; a loop that nothing ends returns 99 after 20 s.
 static int ExecWithWatchdog() {
     QTimer hang;
@@ -508,8 +677,9 @@ static int ExecWithWatchdog() {
 
 void MainWindowTest::exitEndsTheEventLoopAtOnce() {
     PriceDir dir(kPrices);
-    MainWindow window;
-    window.ShowCentred();
+    const std::unique_ptr<MainWindow> opened = OpenPriceLookup();
+    QVERIFY(opened);
+    MainWindow& window = *opened;
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("B"));
     ClickRow(*List(window, 3), 2);
@@ -527,10 +697,35 @@ void MainWindowTest::exitEndsTheEventLoopAtOnce() {
     QCOMPARE(boxes.Closed(), 0);
 }
 
+// Exit pressed the very moment the window shows is not lost: nothing runs
+// the events in between before the program's own event loop.
+void MainWindowTest::exitAsSoonAsTheWindowShowsEndsTheEventLoop() {
+    class PressExitOnShow : public QObject {
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            auto* window = qobject_cast<MainWindow*>(watched);
+            if (window && event->type() == QEvent::Show) {
+                QMetaObject::invokeMethod(
+                    window->findChild<QPushButton*>(QStringLiteral("Command1")), "click",
+                    Qt::QueuedConnection);
+            }
+            return false;
+        }
+    } press;
+    PriceDir dir(kPrices);
+    qApp->installEventFilter(&press);
+    const std::unique_ptr<MainWindow> window = OpenPriceLookup();
+    qApp->removeEventFilter(&press);
+    QVERIFY(window);
+    QCOMPARE(ExecWithWatchdog(), 0);
+    QVERIFY(!window->isVisible());
+}
+
 void MainWindowTest::closingTheWindowEndsTheEventLoop() {
     PriceDir dir(kPrices);
-    MainWindow window;
-    window.ShowCentred();
+    const std::unique_ptr<MainWindow> opened = OpenPriceLookup();
+    QVERIFY(opened);
+    MainWindow& window = *opened;
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QWidget* wait = FindWaitWindow();
     QVERIFY(wait && !wait->isVisible());

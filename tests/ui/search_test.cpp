@@ -4,6 +4,7 @@
 
 #include "ui_test_support.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -163,16 +164,19 @@ private slots:
     }
     void typingWalksThePartCodes();
     void emptyingTheBoxBringsEveryListToTheTop();
-    void searchButtonMovesOnlyThePartCodeList();
+    void searchButtonBringsAllFourListsToTheFoundRow();
     void backspaceInTheEmptyBoxAtStartScrollsNothing();
     void keyInTheBoxShowsTheFoundRowAndAlignsToTheSelectedOne();
     void rowClickMovesTheOtherThree_data();
     void rowClickMovesTheOtherThree();
     void clickThatSlipsToAnotherRowMovesTheOtherThree();
+    void dragPastAnEdgeScrollsAlongAndLeavesOneRow_data();
+    void dragPastAnEdgeScrollsAlongAndLeavesOneRow();
+    void rightClickPicksTheRowInAllFour();
     void keyboardMovesInAListMoveTheOtherThree_data();
     void keyboardMovesInAListMoveTheOtherThree();
     void typingInAListFindsNothing();
-    void searchButtonScrollsThePartCodeListAlone();
+    void searchButtonScrollsAllFourToTheFoundRow();
     void keyInTheBoxSkipsAligningWhenThePartCodeListHasNoSelection();
     void emptyListsTakeEveryActionQuietly();
     void findsTheFirstMatchWhateverTheEdits_data();
@@ -244,7 +248,7 @@ void SearchTest::emptyingTheBoxBringsEveryListToTheTop() {
     QCOMPARE(s.Scrolls(), QList<int>({0, 0, 0, 0}));
 }
 
-void SearchTest::searchButtonMovesOnlyThePartCodeList() {
+void SearchTest::searchButtonBringsAllFourListsToTheFoundRow() {
     Session s(kFourParts);
     QVERIFY(s.Open());
     QList<QSignalSpy*> clicks;
@@ -275,10 +279,10 @@ void SearchTest::searchButtonMovesOnlyThePartCodeList() {
     step("Search, no match");
 
     QCOMPARE(log, QStringList({
-                      "Search, empty box: found none, rows 0 - - -",
+                      "Search, empty box: found none, rows 0 0 0 0",
                       "b21: found 2, rows 2 2 2 2",
                       "click row 3 of ListView3: found 2, rows 3 3 3 3",
-                      "Search: found 2, rows 2 3 3 3",
+                      "Search: found 2, rows 2 2 2 2",
                       "Left in the box: found 2, rows 2 2 2 2",
                       "b21Z: found none, rows 2 2 2 2",
                       "click row 1 of ListView4: found none, rows 1 1 1 1",
@@ -350,11 +354,8 @@ void SearchTest::rowClickMovesTheOtherThree() {
     s.Type(QStringLiteral("b"));
     QCOMPARE(s.State(), QStringLiteral("found 1, rows 1 1 1 1"));
     QList<QSignalSpy*> clicks;
-    QList<QSignalSpy*> moves;
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1; n <= 4; ++n)
         clicks << new QSignalSpy(&s.List(n), &PriceListView::ItemClick);
-        moves << new QSignalSpy(&s.List(n), &PriceListView::ItemMovedByKeyboard);
-    }
 
     s.ScrollTo(clicked, 200);
     ClickRow(s.List(clicked), 205);
@@ -362,12 +363,11 @@ void SearchTest::rowClickMovesTheOtherThree() {
     QCOMPARE(s.Showing(205), QStringLiteral("1 2 3 4"));
     QList<int> counts;
     for (int n = 0; n < 4; ++n)
-        counts << clicks[n]->count() << moves[n]->count();
-    QList<int> expected(8, 0);
-    expected[(clicked - 1) * 2] = 1;
+        counts << clicks[n]->count();
+    QList<int> expected(4, 0);
+    expected[clicked - 1] = 1;
     QCOMPARE(counts, expected);
     qDeleteAll(clicks);
-    qDeleteAll(moves);
 }
 
 void SearchTest::clickThatSlipsToAnotherRowMovesTheOtherThree() {
@@ -391,6 +391,65 @@ void SearchTest::clickThatSlipsToAnotherRowMovesTheOtherThree() {
                         QPoint(5, list.viewport()->height() - 2));
     QCOMPARE(s.State(), QStringLiteral("found none, rows 0 0 0 0"));
     QCOMPARE(clicks.count(), 2);
+}
+
+void SearchTest::dragPastAnEdgeScrollsAlongAndLeavesOneRow_data() {
+    QTest::addColumn<int>("list");
+    QTest::addColumn<bool>("down");
+    QTest::addRow("ListView1 down") << 1 << true;
+    QTest::addRow("ListView2 up") << 2 << false;
+    QTest::addRow("ListView4 down") << 4 << true;
+}
+
+void SearchTest::dragPastAnEdgeScrollsAlongAndLeavesOneRow() {
+    QFETCH(int, list);
+    QFETCH(bool, down);
+    Session s(LongFile());
+    QVERIFY(s.Open());
+    PriceListView& dragged = s.List(list);
+    QWidget* viewport = dragged.viewport();
+    if (!down)
+        s.ScrollTo(list, 300);
+    const int start = dragged.TopRow() + 2;
+    const QPoint press = dragged.visualRect(dragged.model()->index(start, 0)).center();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, press);
+    QCOMPARE(dragged.SelectedRow(), start);
+    // Held three rows past the edge, and a little to the side.
+    const int past = 3 * dragged.RowHeight();
+    const QPoint out(viewport->width() + 20, down ? viewport->height() + past : -past);
+    QMouseEvent move(QEvent::MouseMove, out, viewport->mapToGlobal(out), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    // The list scrolls along, its edge row selected, and the others keep to
+    // its top row and its selected row meanwhile.
+    QTRY_VERIFY(down ? dragged.TopRow() > 20 : dragged.TopRow() < 280);
+    const int edge = down ? dragged.TopRow() + dragged.PageRows() - 1 : dragged.TopRow();
+    QCOMPARE(dragged.SelectedRow(), edge);
+    QCOMPARE(s.Tops(), QString::number(dragged.TopRow()));
+    QCOMPARE(s.State(), QStringLiteral("found none, rows %1 %1 %1 %1").arg(edge));
+
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, out);
+    const int row = dragged.SelectedRow();
+    QCOMPARE(s.State(), QStringLiteral("found none, rows %1 %1 %1 %1").arg(row));
+    QCOMPARE(s.Tops(), QString::number(dragged.TopRow()));
+    QCOMPARE(s.Showing(row), QStringLiteral("1 2 3 4"));
+    // Released, it scrolls no more.
+    const QString tops = s.Tops();
+    QTest::qWait(150);
+    QCOMPARE(s.Tops(), tops);
+}
+
+void SearchTest::rightClickPicksTheRowInAllFour() {
+    Session s(kFourParts);
+    QVERIFY(s.Open());
+    ClickRow(s.List(2), 1);
+    PriceListView& prices = s.List(3);
+    const QPoint row3 = prices.visualRect(prices.model()->index(3, 0)).center();
+    QTest::mouseClick(prices.viewport(), Qt::RightButton, {}, row3);
+    QCOMPARE(s.State(), QStringLiteral("found none, rows 3 3 3 3"));
+    // What Ctrl+C copies is the part the four lists show.
+    QTest::keyClick(&prices, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("0.01"));
 }
 
 void SearchTest::keyboardMovesInAListMoveTheOtherThree_data() {
@@ -446,7 +505,7 @@ void SearchTest::typingInAListFindsNothing() {
     }
 }
 
-void SearchTest::searchButtonScrollsThePartCodeListAlone() {
+void SearchTest::searchButtonScrollsAllFourToTheFoundRow() {
     Session s(LongFile());
     QVERIFY(s.Open());
     QTest::mouseClick(s.Text1(), Qt::LeftButton);
@@ -455,11 +514,11 @@ void SearchTest::searchButtonScrollsThePartCodeListAlone() {
     ClickRow(s.List(2), 0);
     for (int n = 1; n <= 4; ++n)
         s.ScrollTo(n, 100);
-    const QList<int> before = s.Scrolls();
     QTest::mouseClick(s.Search(), Qt::LeftButton);
-    QCOMPARE(s.State(), QStringLiteral("found 450, rows 450 0 0 0"));
-    QCOMPARE(s.Showing(450), QStringLiteral("1"));
-    QCOMPARE(s.Scrolls().mid(1), before.mid(1));
+    QCOMPARE(s.State(), QStringLiteral("found 450, rows 450 450 450 450"));
+    QCOMPARE(s.Showing(450), QStringLiteral("1 2 3 4"));
+    const QList<int> tops = s.Scrolls();
+    QCOMPARE(tops, QList<int>(4, tops[0]));
 }
 
 void SearchTest::keyInTheBoxSkipsAligningWhenThePartCodeListHasNoSelection() {
@@ -468,10 +527,13 @@ void SearchTest::keyInTheBoxSkipsAligningWhenThePartCodeListHasNoSelection() {
     QTest::mouseClick(s.Text1(), Qt::LeftButton);
     s.Type(QStringLiteral("b"));
     ClickRow(s.List(2), 3);
-    // Control-click takes the selection off the part-code list.
+    // A control-click picks its row as a plain click does: the user cannot
+    // take the selection off a list.
     const QModelIndex row3 = s.List(1).model()->index(3, 0);
     QTest::mouseClick(s.List(1).viewport(), Qt::LeftButton, Qt::ControlModifier,
                       s.List(1).visualRect(row3).center());
+    QCOMPARE(s.State(), QStringLiteral("found 1, rows 3 3 3 3"));
+    s.List(1).selectionModel()->clearSelection();
     QCOMPARE(s.State(), QStringLiteral("found 1, rows - 3 3 3"));
     s.Key(Qt::Key_Left);
     QCOMPARE(s.State(), QStringLiteral("found 1, rows - 3 3 3"));
@@ -591,12 +653,11 @@ void SearchTest::everyMoveLeavesTheListsOnOneTopRow() {
         log << what + QStringLiteral(": ") + s.Tops();
         expected << what + QStringLiteral(": ") + tops;
     };
-    // The Search button moves the part-code list alone: the lists part.
     QTest::mouseClick(s.Text1(), Qt::LeftButton);
     s.Type(QStringLiteral("D0450"));
     s.ScrollTo(list, 0);
     QTest::mouseClick(s.Search(), Qt::LeftButton);
-    step("Search button", QStringLiteral("%1 0 0 0").arg(450 - page + 1));
+    step("Search button", QString::number(450 - page + 1));
     s.Type(QStringLiteral("5")); // D04505 finds nothing: the alignment step
     step("alignment", QString::number(450 - page + 1));
     s.Key(Qt::Key_Backspace);
