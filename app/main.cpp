@@ -1,8 +1,5 @@
 #include "start.h"
 
-#include <QApplication>
-
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    return pricelookup::RunPriceLookup(app);
+    return pricelookup::RunPriceLookup(argc, argv);
 }

@@ -1,4 +1,4 @@
-// startup_probe: the program's own start-up (OpenPriceLookup, as app/main.cpp
+// startup_probe: the program's own start-up (RunPriceLookup, as app/main.cpp
 // runs it, desktop file name and icon included), timed from the
 // process start to the main window shown with every row, then ended with its
 // Exit button. Run in a directory holding sorted.dat; prints on stdout:
@@ -82,21 +82,12 @@ int Prepare(const char* root, const char* linesText, const char* shapeName) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char* argv[]) {
-    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--prepare") == 0)
-        return Prepare(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
-
-    // As app/main.cpp, with the measurements in between.
-    QApplication app(argc, argv);
-    const std::unique_ptr<pricelookup::MainWindow> opened = pricelookup::OpenPriceLookup();
-    if (!opened)
-        return 1;
-    pricelookup::MainWindow& window = *opened;
+// Measures the window once it shows, then has Exit pressed from inside the
+// event loop after half a second idle.
+void Measure(pricelookup::MainWindow& window) {
     if (!QTest::qWaitForWindowExposed(&window)) {
         std::fprintf(stderr, "the window was not exposed\n");
-        return 1;
+        std::exit(1);
     }
     QCoreApplication::processEvents();
     const std::int64_t shownRealNs = ClockNs(CLOCK_REALTIME);
@@ -117,7 +108,7 @@ int main(int argc, char* argv[]) {
     auto* exitButton = window.findChild<QPushButton*>(QStringLiteral("Command1"));
     if (!exitButton) {
         std::fprintf(stderr, "no Command1 button\n");
-        return 1;
+        std::exit(1);
     }
     // Once the program has been idle for a while, with anything it does after
     // the window shows done, the peak again; then Exit is pressed from inside
@@ -129,5 +120,13 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         QTest::mouseClick(exitButton, Qt::LeftButton);
     });
-    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--prepare") == 0)
+        return Prepare(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    // The program's own start-up, with the measurements once the window shows.
+    return pricelookup::RunPriceLookup(argc, argv, Measure);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
+#include <functional>
 #include <memory>
-
-class QApplication;
 
 namespace pricelookup {
 
@@ -16,10 +15,12 @@ inline constexpr const char* kAppId = "io.github.pricelookup.pricelookup";
 // folder behind the progress window and shows the main window centred, with
 // the part-code list focused. Null when the load failed (it was reported).
 // No event loop runs in here after the window shows: everything the user does
-// waits for the caller's QApplication::exec().
+// waits for the caller's QApplication::exec(). Needs a QApplication.
 std::unique_ptr<MainWindow> OpenPriceLookup();
 
-// OpenPriceLookup, then the event loop: the program's exit status.
-int RunPriceLookup(QApplication& app);
+// The whole program: the application, OpenPriceLookup and the event loop;
+// returns the exit status. `shown`, when given, is called once the window
+// shows, before the event loop runs (the start-up benchmark times it).
+int RunPriceLookup(int& argc, char** argv, const std::function<void(MainWindow&)>& shown = nullptr);
 
 } // namespace pricelookup
