@@ -136,9 +136,12 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
             const std::uint64_t expected = (end > offset ? end : offset) - start + 4096;
             const double scale =
                 static_cast<double>(expected) / static_cast<double>(offset - start);
+            const auto rows = static_cast<std::size_t>(part.table.size() * scale * 1.01) + 64;
             part.table.Reserve(
-                static_cast<std::size_t>(part.table.size() * scale * 1.05) + 64,
-                static_cast<std::size_t>(part.table.MemoryUsed() * scale * 1.05) + 4096, true);
+                rows, static_cast<std::size_t>(part.table.MemoryUsed() * scale * 1.01) + 4096,
+                true);
+            if (part.groups)
+                part.groups->ExpectRows(rows);
             reserved = true;
         }
         part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);

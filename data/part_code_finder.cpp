@@ -205,6 +205,8 @@ void PartCodeGroups::Add(std::string_view code) {
             lastLong_.assign(code);
         ++ordered_;
     } else {
+        if (heads_.empty() && expected_ > rows_)
+            heads_.reserve(expected_ - rows_);
         heads_.push_back(head);
     }
     ++rows_;
@@ -278,19 +280,25 @@ PartCodeGroups::Place PartCodeGroups::PlaceOfCode(std::string_view code) const {
 
 void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     const std::size_t n = heads_.size();
-    PodBuffer<Place> places;
-    places.resize(n);
+    // Each row's place is written over the heads already read (a place is a
+    // third of a head), so that the tail's rows cost no more memory here than
+    // while they loaded. Rows kept apart take their head with them first.
+    static_assert(sizeof(Place) <= sizeof(FoldedHead));
+    auto* places = reinterpret_cast<unsigned char*>(heads_.data());
     groupStart_.resize(kGroups + 1);
     std::fill(groupStart_.data(), groupStart_.data() + groupStart_.size(), 0u);
     std::string scratch;
     for (std::size_t i = 0; i < n; ++i) {
-        const FoldedHead& head = heads_[i];
+        FoldedHead head;
+        std::memcpy(&head, places + i * sizeof(FoldedHead), sizeof head);
+        const auto row = static_cast<std::uint32_t>(ordered_ + i);
         Place place = kApart;
-        if (SharedBytes(head, shared_) >= skip_)
-            place = skip_ <= kMaxSkip
-                        ? PlaceOf(head)
-                        : PlaceOfCode(table.Cell(firstRow + ordered_ + i, PartCode, scratch));
-        places[i] = place;
+        if (SharedBytes(head, shared_) < skip_)
+            apart_.push_back({row, head});
+        else
+            place = skip_ <= kMaxSkip ? PlaceOf(head)
+                                      : PlaceOfCode(table.Cell(firstRow + row, PartCode, scratch));
+        std::memcpy(places + i * sizeof place, &place, sizeof place);
         if (!(place & (kApart | kNoGroup)))
             ++groupStart_[(place >> 32 & 0xFFFF) + 1];
     }
@@ -302,12 +310,11 @@ void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     std::memcpy(fill.data(), groupStart_.data(), kGroups * sizeof(std::uint32_t));
     firstShared_ = kNoRow;
     for (std::size_t i = 0; i < n; ++i) {
-        const Place place = places[i];
-        const auto row = static_cast<std::uint32_t>(ordered_ + i);
-        if (place & kApart) {
-            apart_.push_back({row, heads_[i]});
+        Place place;
+        std::memcpy(&place, places + i * sizeof place, sizeof place);
+        if (place & kApart)
             continue;
-        }
+        const auto row = static_cast<std::uint32_t>(ordered_ + i);
         if (firstShared_ == kNoRow)
             firstShared_ = row;
         const auto firstByte = static_cast<std::size_t>(place >> 48 & 0xFF);

@@ -42,6 +42,9 @@ public:
     // The part code of the run's next row, as the table holds it: 16 bytes are
     // readable from its start, past the end of a shorter code.
     void Add(std::string_view code);
+    // About how many rows the run will have: room for the heads of a tail is
+    // then taken once, rather than grown and copied.
+    void ExpectRows(std::size_t rows) { expected_ = rows; }
     // Groups the tail once every row is added; the run's rows are rows
     // `firstRow` on of `table`. Costs time in proportion to the tail.
     void Finish(const PriceTable& table, std::size_t firstRow);
@@ -85,6 +88,7 @@ private:
     // up to three bytes), made when the run first needs them.
     std::vector<std::array<unsigned char, 4>> folded1252_;
     std::size_t rows_ = 0;
+    std::size_t expected_ = 0;
     std::size_t ordered_ = 0; // rows from the start that are in order
     FoldedHead last_;         // the last ordered row's code
     std::string lastLong_;    // and that code itself, when over 16 bytes
