@@ -28,7 +28,7 @@ PriceTable TableOf(const std::vector<std::string>& codes) {
     PriceTable table;
     RowBuilder rows(table);
     for (const std::string& code : codes) {
-        rows.PopulateForm(code, PartCode);
+        rows.AddQuotedField(code, PartCode);
         rows.EndRow();
     }
     return table;
