@@ -16,7 +16,7 @@ namespace pricelookup {
 
 namespace {
 
-// As the one-pass road reads: a block the splitter finds still in the cache.
+// As the one-pass read does: a block the splitter finds still in the cache.
 constexpr std::size_t kBlockSize = 1 << 17;
 // Parts per thread: the calling thread also paints the bar, so the others
 // take over its parts as they finish theirs, and the last part to end keeps

@@ -27,8 +27,8 @@ inline constexpr std::string_view kPriceFileName = "sorted.dat";
 inline constexpr std::uint64_t kMaxRows = 50'000'000;
 
 // Told the length in bytes of each line as read, before the line was split,
-// without its line ending. The single-thread road calls it after every line;
-// the road that reads in parts, on the calling thread, with the sum of the
+// without its line ending. The one-pass read calls it after every line;
+// the read in parts, on the calling thread, with the sum of the
 // lengths of several lines at once, and only where no line could have carried
 // the count past the budget it was given (see LoadOptions).
 using LineProgress = std::function<void(std::uint64_t)>;

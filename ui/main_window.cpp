@@ -24,7 +24,7 @@ namespace pricelookup {
 
 namespace {
 
-// Text from the file seam: UTF-8 on Windows, the system's own bytes elsewhere.
+// Text from the file functions of data/: UTF-8 on Windows, the system's own bytes elsewhere.
 QString SystemText(const std::string& text) {
 #ifdef Q_OS_WIN
     return QString::fromStdString(text);
