@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace pricelookup {
 
 namespace {
 
-// As the one-pass road reads: a block the splitter finds still in the cache.
+// As the one-pass read does: a block the splitter finds still in the cache.
 constexpr std::size_t kBlockSize = 1 << 17;
 // Parts per thread: the calling thread also paints the bar, so the others
 // take over its parts as they finish theirs, and the last part to end keeps
@@ -75,19 +76,58 @@ std::uint64_t FindLineStart(const ReadAtFn& readAt, std::uint64_t at, std::strin
     }
 }
 
-void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt,
-              std::uint64_t maxRows, std::atomic<std::uint64_t>& rowsSoFar, std::atomic<bool>& stop,
-              const std::function<void()>& betweenBlocks) {
+// Room for the rest of a part at the rate of its first block (read from
+// `start` to `offset`), backed with memory at once: a little more than the
+// rate asks, as room left over is memory taken until the table gives it back,
+// and a table that outgrows its room grows in place.
+void ReserveRestOfPart(Part& part, std::uint64_t partEnd, std::uint64_t start,
+                       std::uint64_t offset) {
+    const std::uint64_t expected = (partEnd > offset ? partEnd : offset) - start + 4096;
+    const double scale = static_cast<double>(expected) / static_cast<double>(offset - start);
+    const auto rows = static_cast<std::size_t>(part.table.size() * scale * 1.01) + 64;
+    part.table.Reserve(
+        rows, static_cast<std::size_t>(part.table.MemoryUsed() * scale * 1.01) + 4096, true);
+    if (part.groups)
+        part.groups->ExpectRows(rows);
+}
+
+// What a part's reader leaves in the part when it stops.
+void EndPart(Part& part, const LineReader& reader) {
+    part.lines = reader.Lines();
+    part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
+    part.lateLines = reader.LateLines();
+    part.validUtf8 = reader.ValidUtf8();
+    part.table.ShrinkToFit();
+    // Grouped here, while the part's rows are fresh: the finder is whole when
+    // the load ends.
+    if (part.groups)
+        part.groups->Finish(part.table, 0);
+}
+
+// Where the part's first line starts; nothing when the part has no line of
+// its own, or when looking failed (the part's error then says why).
+std::optional<std::uint64_t> PartStart(Part& part, const ReadAtFn& readAt,
+                                       std::atomic<bool>& stop) {
     std::string error;
     const std::uint64_t start = FindLineStart(readAt, part.nominalStart, error);
     if (!error.empty()) {
         part.error = std::move(error);
         stop = true;
-        return;
+        return std::nullopt;
     }
     // A part whose first line starts at or past its end has no line of its own.
     if (part.nominalEnd != UINT64_MAX && start >= part.nominalEnd)
+        return std::nullopt;
+    return start;
+}
+
+void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt,
+              std::uint64_t maxRows, std::atomic<std::uint64_t>& rowsSoFar, std::atomic<bool>& stop,
+              const std::function<void()>& betweenBlocks) {
+    const std::optional<std::uint64_t> firstLine = PartStart(part, readAt, stop);
+    if (!firstLine)
         return;
+    const std::uint64_t start = *firstLine;
     LineReader reader(part.table, nullptr, maxRows);
     reader.ReadPart(first, part.nominalEnd == UINT64_MAX ? UINT64_MAX : part.nominalEnd - start,
                     size > start ? size - start : 0);
@@ -128,46 +168,21 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
         const bool more = reader.Feed(block.data(), got.bytes);
         offset += got.bytes;
         if (!reserved && reader.Lines() > 0) {
-            // Room for the rest of the part at the rate of its first block,
-            // backed with memory at once: a little more than the rate asks,
-            // as room left over is memory taken until the table gives it
-            // back, and a table that outgrows its room grows in place.
-            const std::uint64_t end = part.nominalEnd != UINT64_MAX ? part.nominalEnd : size;
-            const std::uint64_t expected = (end > offset ? end : offset) - start + 4096;
-            const double scale =
-                static_cast<double>(expected) / static_cast<double>(offset - start);
-            const auto rows = static_cast<std::size_t>(part.table.size() * scale * 1.01) + 64;
-            part.table.Reserve(
-                rows, static_cast<std::size_t>(part.table.MemoryUsed() * scale * 1.01) + 4096,
-                true);
-            if (part.groups)
-                part.groups->ExpectRows(rows);
+            ReserveRestOfPart(part, partEnd, start, offset);
             reserved = true;
         }
         part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
-        if (!withinRowLimit())
-            break;
-        if (!more)
+        if (!withinRowLimit() || !more)
             break;
         if (betweenBlocks)
             betweenBlocks();
     }
-    part.lines = reader.Lines();
-    part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
-    part.lateLines = reader.LateLines();
-    part.validUtf8 = reader.ValidUtf8();
-    part.table.ShrinkToFit();
-    // Grouped here, while the part's rows are fresh: the finder is whole when
-    // the load ends.
-    if (part.groups)
-        part.groups->Finish(part.table, 0);
+    EndPart(part, reader);
 }
 
-} // namespace
-
-LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& table,
-                       const LineProgress& progress, const LoadOptions& options) {
-    const unsigned threads = options.threads > 0 ? options.threads : UsableCores();
+// The parts of a file of `size` bytes, each with a finder's groups of its
+// own when the load builds a finder.
+std::vector<Part> MakeParts(std::uint64_t size, unsigned threads, const LoadOptions& options) {
     std::uint64_t partBytes = options.partBytes;
     if (partBytes == 0)
         partBytes = std::max(kSmallestPart, size / (kPartsPerThread * threads) + 1);
@@ -179,67 +194,92 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
         if (options.fold)
             parts[i].groups = std::make_unique<PartCodeGroups>(TextEncoding::Utf8, options.fold);
     }
+    return parts;
+}
 
-    std::atomic<std::uint64_t> rowsSoFar{0};
-    std::atomic<bool> stop{false};
-    std::uint64_t told = 0;
-    auto lastTold = std::chrono::steady_clock::now();
-    auto tell = [&](bool now) {
-        if (!progress)
+// Tells the caller's progress of the bytes of lines the parts have read since
+// it was last told: at most every kProgressPeriod, unless told to now. Runs on
+// the calling thread only; a progress that throws stops the parts.
+class PartsProgress {
+public:
+    PartsProgress(const std::vector<Part>& parts, const LineProgress& progress,
+                  std::atomic<bool>& stop)
+        : parts_(parts), progress_(progress), stop_(stop) {}
+
+    void Tell(bool now) {
+        if (!progress_)
             return;
         const auto time = std::chrono::steady_clock::now();
-        if (!now && time - lastTold < kProgressPeriod)
+        if (!now && time - lastTold_ < kProgressPeriod)
             return;
-        lastTold = time;
+        lastTold_ = time;
         std::uint64_t sum = 0;
-        for (const Part& part : parts)
+        for (const Part& part : parts_)
             sum += part.lineBytes.load(std::memory_order_relaxed);
-        if (sum > told) {
-            try {
-                progress(sum - told);
-            } catch (...) {
-                stop = true;
-                throw;
-            }
-            told = sum;
+        if (sum <= told_)
+            return;
+        try {
+            progress_(sum - told_);
+        } catch (...) {
+            stop_ = true;
+            throw;
         }
-    };
+        told_ = sum;
+    }
+
+private:
+    const std::vector<Part>& parts_;
+    const LineProgress& progress_;
+    std::atomic<bool>& stop_;
+    std::uint64_t told_ = 0;
+    std::chrono::steady_clock::time_point lastTold_ = std::chrono::steady_clock::now();
+};
+
+// Reads every part, on up to `threads` threads. Throws what a part threw
+// once every thread has stopped; running out of memory as LoadOutOfMemory.
+void ReadParts(std::vector<Part>& parts, unsigned threads, std::uint64_t size,
+               const ReadAtFn& readAt, std::uint64_t maxRows, std::atomic<std::uint64_t>& rowsSoFar,
+               std::atomic<bool>& stop, PartsProgress& progress) {
     const std::thread::id caller = std::this_thread::get_id();
-    const std::function<void()> callerBetweenBlocks = [&] { tell(false); };
+    const std::function<void()> callerBetweenBlocks = [&] { progress.Tell(false); };
     try {
         RunTasks(
             parts.size(), threads,
             [&](std::size_t i) {
                 const bool onCaller = std::this_thread::get_id() == caller;
                 try {
-                    ReadPart(parts[i], i == 0, size, readAt, options.maxRows, rowsSoFar, stop,
+                    ReadPart(parts[i], i == 0, size, readAt, maxRows, rowsSoFar, stop,
                              onCaller ? callerBetweenBlocks : std::function<void()>());
                 } catch (...) {
                     stop = true;
                     throw;
                 }
             },
-            [&] { tell(false); }, kProgressPeriod);
+            [&] { progress.Tell(false); }, kProgressPeriod);
     } catch (const std::bad_alloc&) {
         // Every thread has stopped. What the parts hold, scaled up to the
-        // whole file by the share of it they read: the lines' lengths, and
-        // an ending of at least one byte for each.
+        // whole file by the share of it they read.
         double used = 0;
-        double read = 0;
+        double lineBytes = 0;
+        double rows = 0;
         for (const Part& part : parts) {
             used += static_cast<double>(part.table.MemoryUsed());
-            read += static_cast<double>(part.lineBytes.load() + part.table.size());
+            lineBytes += static_cast<double>(part.lineBytes.load());
+            rows += static_cast<double>(part.table.size());
         }
         LoadOutOfMemory outOfMemory;
-        outOfMemory.need =
-            read > 0 ? static_cast<std::uint64_t>(used * static_cast<double>(size) / read) : 0;
+        outOfMemory.need = ScaledMemoryNeed(size, used, lineBytes, rows);
         throw outOfMemory;
     }
+}
 
+// The result of the parts once read: the first error, the rows, the encoding.
+LoadResult PartsResult(const std::vector<Part>& parts, std::uint64_t rowsSoFar,
+                       std::uint64_t maxRows) {
     LoadResult result;
     result.ok = true;
     bool validUtf8 = true;
-    for (Part& part : parts) {
+    for (const Part& part : parts) {
         if (!part.error.empty() && result.ok) {
             result.ok = false;
             result.reason = part.error;
@@ -248,22 +288,20 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
         result.lines += part.lines;
     }
     if (result.ok &&
-        (rowsSoFar.load() > options.maxRows ||
+        (rowsSoFar > maxRows ||
          std::any_of(parts.begin(), parts.end(), [](const Part& p) { return p.tooMany; }))) {
         result.ok = false;
-        result.reason = TooManyRowsReason(options.maxRows);
+        result.reason = TooManyRowsReason(maxRows);
     }
-    result.lines = std::min(result.lines, options.maxRows);
+    result.lines = std::min(result.lines, maxRows);
     result.encoding = validUtf8 ? TextEncoding::Utf8 : TextEncoding::Windows1252;
-    if (!result.ok)
-        return result;
+    return result;
+}
 
-    tell(true);
-    if (progress)
-        for (const Part& part : parts)
-            for (std::uint64_t length : part.lateLines)
-                progress(length);
-
+// Joins the parts' tables after the rows of `table`, in file order, and
+// builds the finder from their groups.
+void JoinParts(std::vector<Part>& parts, PriceTable& table, LoadResult& result, unsigned threads,
+               const LoadOptions& options) {
     std::vector<PartCodeGroups> runs;
     runs.reserve(parts.size());
     for (Part& part : parts) {
@@ -274,6 +312,28 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
     if (options.fold)
         result.finder =
             std::make_unique<PartCodeFinder>(table, result.encoding, options.fold, runs, threads);
+}
+
+} // namespace
+
+LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& table,
+                       const LineProgress& progress, const LoadOptions& options) {
+    const unsigned threads = options.threads > 0 ? options.threads : UsableCores();
+    std::vector<Part> parts = MakeParts(size, threads, options);
+    std::atomic<std::uint64_t> rowsSoFar{0};
+    std::atomic<bool> stop{false};
+    PartsProgress partsProgress(parts, progress, stop);
+    ReadParts(parts, threads, size, readAt, options.maxRows, rowsSoFar, stop, partsProgress);
+
+    LoadResult result = PartsResult(parts, rowsSoFar.load(), options.maxRows);
+    if (!result.ok)
+        return result;
+    partsProgress.Tell(true);
+    if (progress)
+        for (const Part& part : parts)
+            for (std::uint64_t length : part.lateLines)
+                progress(length);
+    JoinParts(parts, table, result, threads, options);
     return result;
 }
 

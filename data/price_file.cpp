@@ -196,6 +196,25 @@ private:
     const ReadOnlyFile& file_;
 };
 
+// Bytes in memory, read as a file that never changes.
+class BytesSource final : public PriceSource {
+public:
+    explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
+    std::uint64_t Size() const override { return bytes_.size(); }
+    FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const override {
+        FileRead got;
+        if (offset < bytes_.size()) {
+            got.bytes = std::min<std::size_t>(size, bytes_.size() - offset);
+            std::memcpy(buffer, bytes_.data() + offset, got.bytes);
+        }
+        return got;
+    }
+    bool Unchanged() const override { return true; }
+
+private:
+    std::string_view bytes_;
+};
+
 // One read of the file from its start. Each part of it reads at its own
 // offset and time, so a file that changed meanwhile would give a mix of old
 // and new bytes: any sign of a change empties the table and says `changed`.
@@ -261,6 +280,26 @@ LoadResult LoadOnce(const PriceSource& source, PriceTable& table, const LineProg
 
 } // namespace
 
+std::uint64_t ScaledMemoryNeed(std::uint64_t fileSize, double memoryUsed, double lineBytes,
+                               double rows) {
+    const double read = lineBytes + rows;
+    return read > 0 ? static_cast<std::uint64_t>(memoryUsed * static_cast<double>(fileSize) / read)
+                    : 0;
+}
+
+std::uint64_t MemoryNeedOfLoad(const std::bad_alloc& error, std::uint64_t fileSize,
+                               const PriceTable& table, std::uint64_t lineBytes) {
+    std::uint64_t need = PriceTable::ReservationForFile(fileSize);
+    // When the table outgrew the room taken for it.
+    need = std::max(need, ScaledMemoryNeed(fileSize, static_cast<double>(table.MemoryUsed()),
+                                           static_cast<double>(lineBytes),
+                                           static_cast<double>(table.size())));
+    // A load in parts fills tables of its own, gone by now: it tells.
+    if (const auto* parts = dynamic_cast<const LoadOutOfMemory*>(&error))
+        need = std::max(need, parts->need);
+    return need;
+}
+
 LoadResult LoadPriceSource(const OpenPriceSource& open, PriceTable& table, LineProgress progress,
                            const LoadOptions& options) {
     LoadOptions tryOptions = options;
@@ -312,24 +351,7 @@ LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgre
 
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
                           const LoadOptions& options) {
-    if (InParts(bytes.size(), progress, options)) {
-        const ReadAtFn readAt = [bytes](std::uint64_t offset, char* buffer, std::size_t n) {
-            FileRead got;
-            if (offset < bytes.size()) {
-                got.bytes = std::min<std::size_t>(n, bytes.size() - offset);
-                std::memcpy(buffer, bytes.data() + offset, got.bytes);
-            }
-            return got;
-        };
-        return LoadInParts(bytes.size(), readAt, table, progress, options);
-    }
-    LineReader reader(table, std::move(progress), options.maxRows);
-    LoadResult result;
-    result.ok = true;
-    reader.Feed(bytes.data(), bytes.size());
-    result = Finished(reader, std::move(result), options.maxRows);
-    BuildFinder(table, result, options);
-    return result;
+    return LoadOnce(BytesSource(bytes), table, progress, options);
 }
 
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,

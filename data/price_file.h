@@ -27,8 +27,8 @@ inline constexpr std::string_view kPriceFileName = "sorted.dat";
 inline constexpr std::uint64_t kMaxRows = 50'000'000;
 
 // Told the length in bytes of each line as read, before the line was split,
-// without its line ending. The single-thread road calls it after every line;
-// the road that reads in parts, on the calling thread, with the sum of the
+// without its line ending. The one-pass read calls it after every line;
+// the read in parts, on the calling thread, with the sum of the
 // lengths of several lines at once, and only where no line could have carried
 // the count past the budget it was given (see LoadOptions).
 using LineProgress = std::function<void(std::uint64_t)>;
@@ -144,6 +144,20 @@ struct LoadOutOfMemory : std::bad_alloc {
     std::uint64_t need = 0;
 };
 
+// What the table of a whole file of `fileSize` bytes needs, scaled up from a
+// load that took `memoryUsed` bytes for `lineBytes` bytes of lines in `rows`
+// rows (every line has an ending of at least one byte); 0 when nothing was
+// read.
+std::uint64_t ScaledMemoryNeed(std::uint64_t fileSize, double memoryUsed, double lineBytes,
+                               double rows);
+
+// About how much memory the load of a file of `fileSize` bytes needs, when it
+// ran out (`error`) after `lineBytes` bytes of lines went into `table`: at
+// least the room taken ahead of the load, what the table holds scaled up to
+// the whole file, and what a load in parts reported.
+std::uint64_t MemoryNeedOfLoad(const std::bad_alloc& error, std::uint64_t fileSize,
+                               const PriceTable& table, std::uint64_t lineBytes);
+
 struct LoadResult {
     bool ok = false;
     std::string reason;      // why the load stopped, when not ok
@@ -197,7 +211,8 @@ LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgre
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
                          std::uint64_t maxRows = kMaxRows);
 
-// The same roads for bytes already in memory (for tests and fuzzing).
+// The same for bytes already in memory (for tests and fuzzing), read as a
+// file that never changes.
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
                           const LoadOptions& options);
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,

@@ -34,14 +34,8 @@ std::string_view PriceTable::Cell(std::size_t row, int column, std::string& scra
         return {};
     const Arena& arena = ArenaOf(row);
     std::string_view fields[kColumnCount];
-    DoCommas(arena.Line(row - arena.firstRow), fields, column, scratch);
-    const std::string_view field = fields[column - PartCode];
-    if (column < CostPrice)
-        return field;
-    char price[kMaxAmountText];
-    const std::size_t n = FormatPriceField(field, price);
-    scratch.assign(price, n);
-    return scratch;
+    SplitStr(arena.Line(row - arena.firstRow), fields, column, scratch);
+    return PopulateForm(fields[column - PartCode], column, scratch);
 }
 
 std::string PriceTable::Text(std::size_t row, int column) const {

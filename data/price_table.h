@@ -1,5 +1,6 @@
 #pragma once
 
+#include "amount.h"
 #include "byte_scan.h"
 #include "pod_buffer.h"
 
@@ -15,6 +16,22 @@ namespace pricelookup {
 // Column numbers, as the price file numbers its fields.
 enum Column : int { PartCode = 1, Description = 2, CostPrice = 3, RetailPrice = 4 };
 inline constexpr int kColumnCount = 4;
+
+// The text column `tCol` shows for the field `theStr`: part codes and
+// descriptions as they are, prices through the amount formatting and
+// DoDecimals (written to `scratch`), nothing for any other column. Inline, as
+// it runs for every painted cell.
+inline std::string_view PopulateForm(std::string_view theStr, int tCol, std::string& scratch) {
+    if (tCol == PartCode || tCol == Description)
+        return theStr;
+    if (tCol != CostPrice && tCol != RetailPrice)
+        return {};
+    // Formatted aside first: the field may be a view of `scratch`.
+    char price[kMaxAmountText];
+    const std::size_t n = FormatPriceField(theStr, price);
+    scratch.assign(price, n);
+    return scratch;
+}
 
 // The four columns of display text behind the four lists: part code,
 // description, cost price and retail price. Every line of the price file is

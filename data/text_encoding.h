@@ -43,7 +43,7 @@ std::size_t EncodeUtf8(char32_t c, char* out) noexcept;
 using CaseFoldFn = char32_t (*)(char32_t);
 
 // The case-folded UTF-8 bytes of `text`, decoded with `encoding`, one at a
-// time: the one road by which part codes and search texts are folded, so
+// time: the one way by which part codes and search texts are folded, so
 // that they always compare alike. ASCII letters fold inline; any other
 // character goes through `fold`, taken as a whole character when its first
 // byte is asked for.

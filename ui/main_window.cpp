@@ -24,7 +24,7 @@ namespace pricelookup {
 
 namespace {
 
-// Text from the file seam: UTF-8 on Windows, the system's own bytes elsewhere.
+// Text from the file functions of data/: UTF-8 on Windows, the system's own bytes elsewhere.
 QString SystemText(const std::string& text) {
 #ifdef Q_OS_WIN
     return QString::fromStdString(text);
@@ -66,21 +66,11 @@ void MainWindow::Form_Load() {
         table_.ReserveForFile(status.size);
         LoadTable(path, status.size);
     } catch (const std::bad_alloc& error) {
-        // At least the room taken for the table; when the table outgrew it,
-        // what it holds scaled up to the whole file by the share read (the
-        // lines' lengths, and an ending of at least one byte for each).
-        std::uint64_t need = PriceTable::ReservationForFile(status.size);
         const ProgressCount& progress = Progress();
-        const std::uint64_t read =
-            progress.Value() > ProgressCount::kHeadStart
-                ? progress.Value() - ProgressCount::kHeadStart + table_.size()
-                : 0;
-        if (read > 0)
-            need = std::max(need, static_cast<std::uint64_t>(double(table_.MemoryUsed()) *
-                                                             double(status.size) / double(read)));
-        // A load in parts fills tables of its own, gone by now: it tells.
-        if (const auto* parts = dynamic_cast<const LoadOutOfMemory*>(&error))
-            need = std::max(need, parts->need);
+        const std::uint64_t lineBytes = progress.Value() > ProgressCount::kHeadStart
+                                            ? progress.Value() - ProgressCount::kHeadStart
+                                            : 0;
+        const std::uint64_t need = MemoryNeedOfLoad(error, status.size, table_, lineBytes);
         // Give back all the load took, so that the message can be shown.
         finder_.reset();
         for (PriceColumnModel* model : models_)

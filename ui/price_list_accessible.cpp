@@ -288,8 +288,7 @@ bool PriceListAccessible::selectRow(int row) {
     if (!view || row < 0 || row >= rowCount())
         return false;
     // Picking a row from assistive technology is the user's pick, as a click is.
-    view->PickRow(row);
-    emit view->ItemClick(row);
+    view->UserPickRow(row);
     return true;
 }
 

@@ -156,8 +156,7 @@ void PriceListView::keyPressEvent(QKeyEvent* event) {
     // which the focus alone made current without selecting it.
     const bool arrow = action == MoveUp || action == MoveDown;
     const int row = arrow && SelectedRow() < 0 ? 0 : moveCursor(action, event->modifiers()).row();
-    PickRow(row);
-    emit ItemClick(row);
+    UserPickRow(row);
 }
 
 void PriceListView::focusInEvent(QFocusEvent* event) {

@@ -135,6 +135,11 @@ void PriceListView::PickRow(int row) {
     AnnounceCurrentRow();
 }
 
+void PriceListView::UserPickRow(int row) {
+    PickRow(row);
+    emit ItemClick(row);
+}
+
 void PriceListView::AnnounceCurrentRow() {
     if (currentIndex().isValid())
         Announce(QAccessible::Focus, currentIndex().row());

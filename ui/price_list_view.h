@@ -37,6 +37,9 @@ public:
     // what a screen reader speaks next, also while the keyboard is elsewhere.
     // Reports nothing: the caller knows why the row was picked.
     void PickRow(int row);
+    // The user picked `row` (a key, or a screen reader acting for the user):
+    // PickRow, then ItemClick, so that the other lists follow.
+    void UserPickRow(int row);
     // Tells a screen reader that the current row is where the user is.
     void AnnounceCurrentRow();
     // The number by which assistive technology knows `row` among the list's

@@ -21,7 +21,7 @@ void ExpectShown(const Cases& cases) {
         EXPECT_EQ(PriceText(field), shown) << "price field [" << field << "]";
 }
 
-// The road that FormatPriceField short-cuts for whole numbers.
+// The general conversion that FormatPriceField short-cuts for whole numbers.
 std::string GeneralRoad(std::string_view field) {
     char buf[kMaxAmountText];
     return std::string(buf, DoDecimals(buf, AmountTextForm(ReadNumber(field) / 100.0, buf)));

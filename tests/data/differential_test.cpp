@@ -236,7 +236,7 @@ LoadOptions InParts(std::uint64_t partBytes, unsigned threads) {
     return options;
 }
 
-// Reads the bytes at an offset, as the file seam does.
+// Reads the bytes at an offset, as ReadOnlyFile::ReadAt does.
 ReadAtFn ReaderOf(std::string_view bytes) {
     return [bytes](std::uint64_t offset, char* buffer, std::size_t n) {
         FileRead read;

@@ -175,7 +175,7 @@ TEST_F(price_file_on_disk, a_file_held_open_for_writing_is_read) {
 #endif
 }
 
-// The seam a loader of parts of the file builds on: reads at any offset, in
+// What a loader of parts of the file builds on: reads at any offset, in
 // any order, without a position shared between them.
 TEST_F(price_file_on_disk, reads_at_offsets_give_those_bytes) {
     std::string bytes;
@@ -241,7 +241,7 @@ TEST_F(price_file_on_disk, a_removed_current_directory_has_no_name) {
 }
 #endif
 
-// The load in parts reads through the same seam, on several threads at once.
+// The load in parts reads through the same functions, on several threads at once.
 // Lines written after the file was opened would make it another file than
 // the one measured: that read gives no table.
 TEST_F(price_file_on_disk, a_file_read_in_parts_loads_as_in_one_pass) {

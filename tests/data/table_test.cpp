@@ -55,27 +55,39 @@ TEST(split_line, unclosed_or_misplaced_quotes_stay_as_before) {
 
 TEST(price_table, fields_after_the_fourth_are_dropped_without_shifting) {
     PriceTable table;
-    RowBuilder rows(table);
-    rows.PopulateForm("A1", 1);
-    rows.PopulateForm("Pad", 2);
-    rows.PopulateForm("100", 3);
-    rows.PopulateForm("200", 4);
-    rows.PopulateForm("999", 5);
-    rows.PopulateForm("999", 0);
-    rows.EndRow();
-    EXPECT_EQ(Rows(table), Lines{"A1 | Pad | 1.00 | 2.00"});
-    EXPECT_EQ(table.RowCount(1), 1u);
-    EXPECT_EQ(table.RowCount(4), 1u);
+    table.AddLine("A1,Pad,100,200,999,999");
+    table.AddLine(R"(B2,Disc,300,400,"9,9",x,"y")");
+    table.AddLine("C3,Hose,5,6,");
+    EXPECT_EQ(Rows(table), (Lines{"A1 | Pad | 1.00 | 2.00", "B2 | Disc | 3.00 | 4.00",
+                                  "C3 | Hose | 0.05 | 0.06"}));
+    EXPECT_EQ(table.RowCount(1), 3u);
+    EXPECT_EQ(table.RowCount(4), 3u);
     EXPECT_EQ(table.RowCount(5), 0u);
+    std::string scratch;
+    EXPECT_EQ(table.Cell(0, 5, scratch), "");
+    EXPECT_EQ(table.Cell(0, 0, scratch), "");
+}
+
+TEST(price_table, populate_form_formats_only_the_price_columns) {
+    std::string scratch;
+    EXPECT_EQ(PopulateForm(" 1234 ", PartCode, scratch), " 1234 ");
+    EXPECT_EQ(PopulateForm("1200", Description, scratch), "1200");
+    EXPECT_EQ(PopulateForm("1200", CostPrice, scratch), "12.00");
+    EXPECT_EQ(PopulateForm("1 2 3 4", RetailPrice, scratch), "12.34");
+    EXPECT_EQ(PopulateForm("1234", 5, scratch), "");
+    EXPECT_EQ(PopulateForm("1234", 0, scratch), "");
+    // A price whose field is a view of the scratch text itself.
+    scratch = "-150";
+    EXPECT_EQ(PopulateForm(scratch, CostPrice, scratch), "-1.50");
 }
 
 TEST(price_table, built_rows_keep_quotes_commas_and_skipped_columns) {
     PriceTable table;
     RowBuilder rows(table);
-    rows.PopulateForm(R"(A"1, "x")", 1);
-    rows.PopulateForm("12", 3);
+    rows.AddQuotedField(R"(A"1, "x")", 1);
+    rows.AddQuotedField("12", 3);
     rows.EndRow();
-    rows.PopulateForm(R"(")", 2);
+    rows.AddQuotedField(R"(")", 2);
     rows.EndRow();
     EXPECT_EQ(Rows(table), (Lines{R"(A"1, "x" |  | 0.12 | 0.00)", R"( | " | 0.00 | 0.00)"}));
 }
@@ -97,13 +109,13 @@ TEST(price_table, long_fields_and_many_rows_round_trip) {
     RowBuilder rows(table);
     std::string longText(100000, 'x');
     longText += "end";
-    rows.PopulateForm(longText, 1);
+    rows.AddQuotedField(longText, 1);
     rows.EndRow();
     for (int i = 0; i < 1000; ++i) {
         const std::string code = std::to_string(i);
         const std::string description(static_cast<std::size_t>(i), 'd');
-        rows.PopulateForm(code, 1);
-        rows.PopulateForm(description, 2);
+        rows.AddQuotedField(code, 1);
+        rows.AddQuotedField(description, 2);
         rows.EndRow();
     }
     ASSERT_EQ(table.size(), 1001u);

@@ -1,6 +1,6 @@
 #pragma once
 
-// The whole reading road written the plain way, one character at a time and
+// The whole reading of a price file written the plain way, one character at a time and
 // with no shortcuts, to hold the real loader against: lines by the line rule,
 // fields by the quote rule, prices through ReadNumber, AmountTextForm and
 // DoDecimals. Rows come out as table_text.h writes them.

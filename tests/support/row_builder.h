@@ -14,9 +14,10 @@ class RowBuilder {
 public:
     explicit RowBuilder(PriceTable& table) : table_(table) {}
 
-    // Fields arrive in column order; any other column number is ignored, and
-    // a column skipped over gets an empty field.
-    void PopulateForm(std::string_view text, int column) {
+    // Appends `text` quoted as the line's field for `column`. Fields arrive
+    // in column order; any other column number is ignored, and a column
+    // skipped over gets an empty field.
+    void AddQuotedField(std::string_view text, int column) {
         if (column < next_ || column > RetailPrice)
             return;
         for (int c = next_; c <= column; ++c) {

@@ -21,12 +21,6 @@ using namespace pricelookup::testing;
 
 namespace {
 
-// Part codes A100, B200, b210 and C300, with their descriptions and prices.
-const QByteArray kParts = "A100,Bolt,125,250\r\n"
-                          "B200,Nut,5,10\r\n"
-                          "b210,Nut small,4,8\r\n"
-                          "C300,Washer,1,2\r\n";
-
 struct Event {
     QAccessible::Event type;
     QObject* object;
@@ -66,10 +60,7 @@ QAccessibleInterface* Of(QObject* object) {
 // Shows the loaded window with the focus in its search box, ready to type;
 // null when it did not load or show.
 QLineEdit* TypingInto(MainWindow& window) {
-    if (!window.Loaded())
-        return nullptr;
-    window.ShowCentred();
-    if (!QTest::qWaitForWindowActive(&window))
+    if (!OpenWindow(window))
         return nullptr;
     auto* box = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
     box->setFocus();
@@ -94,7 +85,7 @@ private slots:
     void cleanupTestCase() { QAccessible::installUpdateHandler(nullptr); }
 
     void controlsAreNamed() {
-        PriceDir dir(kParts);
+        PriceDir dir(kFourParts);
         MainWindow window;
         QVERIFY(window.Loaded());
         const char* names[] = {"National Part Code", "Description", "Cost Price", "Retail Price"};
@@ -134,7 +125,7 @@ private slots:
     }
 
     void rowsReadAsShown() {
-        PriceDir dir(kParts);
+        PriceDir dir(kFourParts);
         MainWindow window;
         QVERIFY(window.Loaded());
         const QStringList first = {"A100", "Bolt", "1.25", "2.50"};
@@ -157,7 +148,7 @@ private slots:
     }
 
     void selectedRowFollowsSearchAndClicks() {
-        PriceDir dir(kParts);
+        PriceDir dir(kFourParts);
         MainWindow window;
         QLineEdit* box = TypingInto(window);
         QVERIFY(box);
@@ -197,7 +188,7 @@ private slots:
     }
 
     void selectionChangesAreAnnounced() {
-        PriceDir dir(kParts);
+        PriceDir dir(kFourParts);
         MainWindow window;
         QLineEdit* box = TypingInto(window);
         QVERIFY(box);
@@ -242,11 +233,9 @@ private slots:
 
     // Where the user is, each time the focus or a first key lands in a list.
     void enteringAListTellsItsRow() {
-        PriceDir dir(kParts);
+        PriceDir dir(kFourParts);
         MainWindow window;
-        QVERIFY(window.Loaded());
-        window.ShowCentred();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(OpenWindow(window));
         QCoreApplication::processEvents();
 
         // The focus made row 1 current without selecting it: the first Down

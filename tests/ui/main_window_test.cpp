@@ -247,8 +247,7 @@ void MainWindowTest::listsShowOneColumnHeadedPartNo() {
 void MainWindowTest::searchBoxTakesATextOfAnyLength() {
     PriceDir dir(kPrices);
     MainWindow window;
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     auto* text1 = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
     const QString pasted = QStringLiteral("A100") + QString(40000, QLatin1Char('x'));
     QApplication::clipboard()->setText(pasted);
@@ -262,8 +261,7 @@ void MainWindowTest::focusStartsInThePartCodeListAndTabCycles() {
     PriceDir dir(kPrices);
     MainWindow window;
     QVERIFY(!window.isVisible());
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     QCOMPARE(FocusName(), QStringLiteral("ListView1"));
     QCOMPARE(window.findChild<QLineEdit*>(QStringLiteral("Text1"))->text(), QString());
 
@@ -287,8 +285,7 @@ void MainWindowTest::focusStartsInThePartCodeListAndTabCycles() {
 void MainWindowTest::headerHighlightFollowsFocusIntoEveryList() {
     PriceDir dir(kPrices);
     MainWindow window;
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     const QStringList first = {"Label1 cyan", "Label3 grey", "Label4 grey", "Label5 grey"};
     const QStringList second = {"Label1 grey", "Label3 cyan", "Label4 grey", "Label5 grey"};
     QCOMPARE(HeaderColours(window), first);
@@ -332,8 +329,7 @@ void MainWindowTest::headerHighlightFollowsFocusIntoEveryList() {
 void MainWindowTest::selectedRowsShowInListsWithoutFocusInTheInactiveColour() {
     PriceDir dir(kPrices);
     MainWindow window;
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     ClickRow(*List(window, 1), 1);
     QCOMPARE(SelectedRows(window), QList<int>({1, 1, 1, 1}));
 
@@ -381,8 +377,7 @@ void MainWindowTest::selectedRowsShowInListsWithoutFocusInTheInactiveColour() {
 void MainWindowTest::theFocusedListIsMarked() {
     PriceDir dir(kPrices);
     MainWindow window;
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     auto* text1 = window.findChild<QLineEdit*>(QStringLiteral("Text1"));
     for (int n = 1; n <= 4; ++n) {
         PriceListView* list = List(window, n);
@@ -448,8 +443,7 @@ void MainWindowTest::captionsFitInsideTheirBorders() {
 void MainWindowTest::enterAndEscPressNoButton() {
     PriceDir dir(kPrices);
     MainWindow window;
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     QSignalSpy exitClicks(window.findChild<QPushButton*>(QStringLiteral("Command1")),
                           &QPushButton::clicked);
     QSignalSpy searchClicks(window.findChild<QPushButton*>(QStringLiteral("Command2")),
@@ -476,8 +470,7 @@ void MainWindowTest::enterAndEscPressNoButton() {
 void MainWindowTest::enterAndSpacePressTheFocusedButton() {
     PriceDir dir(kPrices);
     MainWindow window;
-    window.ShowCentred();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(OpenWindow(window));
     MessageBoxCloser boxes;
     QTest::keyClicks(window.findChild<QLineEdit*>(QStringLiteral("Text1")), QStringLiteral("Z"));
     auto* search = window.findChild<QPushButton*>(QStringLiteral("Command2"));

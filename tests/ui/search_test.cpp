@@ -17,12 +17,7 @@ using namespace pricelookup::testing;
 
 namespace {
 
-const QByteArray kFourParts = "A100,Bolt,125,250\r\n"
-                              "B200,Nut,5,10\r\n"
-                              "b210,Nut small,4,8\r\n"
-                              "C300,Washer,1,2\r\n";
-
-// The four parts above, then D0004 to D0499: 500 rows, far more than a list shows.
+// kFourParts, then D0004 to D0499: 500 rows, far more than a list shows.
 QByteArray LongFile() {
     QByteArray bytes = kFourParts;
     for (int row = 4; row < 500; ++row)
@@ -34,18 +29,20 @@ QByteArray LongFile() {
     return bytes;
 }
 
+// Test data of one row for each list, its number in `column`.
+void OneRowPerList(const char* column) {
+    QTest::addColumn<int>(column);
+    for (int n = 1; n <= 4; ++n)
+        QTest::addRow("ListView%d", n) << n;
+}
+
 // The program as the user has it in front of them, with its price file.
 class Session {
 public:
     explicit Session(const QByteArray& file) : dir_(file) {}
     ~Session() { unexpectedBoxes += boxes.Closed() - expectedBoxes; }
 
-    bool Open() {
-        if (!window.Loaded())
-            return false;
-        window.ShowCentred();
-        return QTest::qWaitForWindowActive(&window);
-    }
+    bool Open() { return testing::OpenWindow(window); }
 
     PriceListView& List(int n) const { return *testing::List(window, n); }
     QLineEdit* Text1() const { return window.findChild<QLineEdit*>(QStringLiteral("Text1")); }
@@ -342,9 +339,7 @@ void SearchTest::keyInTheBoxShowsTheFoundRowAndAlignsToTheSelectedOne() {
 }
 
 void SearchTest::rowClickMovesTheOtherThree_data() {
-    QTest::addColumn<int>("clicked");
-    for (int n = 1; n <= 4; ++n)
-        QTest::addRow("ListView%d", n) << n;
+    OneRowPerList("clicked");
 }
 
 void SearchTest::rowClickMovesTheOtherThree() {
@@ -453,9 +448,7 @@ void SearchTest::rightClickPicksTheRowInAllFour() {
 }
 
 void SearchTest::keyboardMovesInAListMoveTheOtherThree_data() {
-    QTest::addColumn<int>("list");
-    for (int n = 1; n <= 4; ++n)
-        QTest::addRow("ListView%d", n) << n;
+    OneRowPerList("list");
 }
 
 void SearchTest::keyboardMovesInAListMoveTheOtherThree() {
@@ -633,9 +626,7 @@ void SearchTest::rowsStandOnTheSameScreenLines() {
 }
 
 void SearchTest::everyMoveLeavesTheListsOnOneTopRow_data() {
-    QTest::addColumn<int>("list");
-    for (int n = 1; n <= 4; ++n)
-        QTest::addRow("ListView%d", n) << n;
+    OneRowPerList("list");
 }
 
 // Whatever moves one list, the four show the same rows: the handlers that put

@@ -16,6 +16,13 @@
 
 namespace pricelookup::testing {
 
+// Part codes A100, B200, b210 and C300, with their descriptions and prices:
+// two codes that share a beginning in different cases.
+inline const QByteArray kFourParts = "A100,Bolt,125,250\r\n"
+                                     "B200,Nut,5,10\r\n"
+                                     "b210,Nut small,4,8\r\n"
+                                     "C300,Washer,1,2\r\n";
+
 // A fresh directory holding sorted.dat with the given bytes, made the current
 // directory for as long as it lives.
 class PriceDir {
@@ -79,6 +86,15 @@ private:
     QMessageBox::StandardButtons buttons_;
     int closed_ = 0;
 };
+
+// Shows the loaded window centred, as the program does, and waits until it is
+// active: false when it did not load or never became active.
+inline bool OpenWindow(MainWindow& window) {
+    if (!window.Loaded())
+        return false;
+    window.ShowCentred();
+    return QTest::qWaitForWindowActive(&window);
+}
 
 inline PriceListView* List(const MainWindow& window, int number) {
     return window.findChild<PriceListView*>(QStringLiteral("ListView%1").arg(number));
