@@ -2,6 +2,7 @@
 // start-up reads it; and the program leaving it and its directory untouched.
 
 #include "price_file.h"
+#include "start.h"
 #include "ui_test_support.h"
 
 #include <QProcess>
@@ -579,8 +580,9 @@ void FileFaultsTest::changingWhileEveryReadRuns() {
     QVERIFY2(errors.Text().contains(closer.Text() + QLatin1Char('\n')), qPrintable(errors.Text()));
 }
 
-// The real program on a file of some 40 MB, read in parts, that a thread of
-// this test keeps appending to: it says so and ends with status 1.
+// The program's own start on a file of some 40 MB, read in parts, that a
+// thread of this test keeps appending to: it says so in its box, and opens no
+// window (the program then ends with status 1).
 void FileFaultsTest::programOnAFileThatKeepsChanging() {
     PriceDir dir;
     {
@@ -590,9 +592,6 @@ void FileFaultsTest::programOnAFileThatKeepsChanging() {
         while (file.size() < (40 << 20))
             QVERIFY(file.write(block) == block.size());
     }
-    KeyFeed keys;
-    if (!keys.Ok())
-        QSKIP("no named pipe under /dev/shm to feed keys through");
     std::atomic<bool> done = false;
     std::thread writer([&] {
         QFile file(dir.FilePath());
@@ -604,14 +603,16 @@ void FileFaultsTest::programOnAFileThatKeepsChanging() {
             std::this_thread::sleep_for(2ms);
         }
     });
-    QProcess program;
-    StartProgram(program, keys, dir.Path());
-    CheckErrorBoxThenStatusOne(program, keys,
-                               QStringLiteral("The price file %1 changed while it was being "
-                                              "read; try again when it is complete")
-                                   .arg(ShownPath(dir)));
+    MessageBoxCloser closer;
+    const std::unique_ptr<MainWindow> window = OpenPriceLookup();
     done = true;
     writer.join();
+    QVERIFY(!window);
+    QCOMPARE(closer.Closed(), 1);
+    QCOMPARE(closer.Icon(), QMessageBox::Critical);
+    QCOMPARE(closer.Text(), QStringLiteral("The price file %1 changed while it was being "
+                                           "read; try again when it is complete")
+                                .arg(ShownPath(dir)));
 }
 
 void FileFaultsTest::programFailsWithStatusOne_data() {
@@ -621,6 +622,9 @@ void FileFaultsTest::programFailsWithStatusOne_data() {
     QTest::newRow("sorted.dat a directory") << true << QStringLiteral("Is a directory");
 }
 
+// The program's own start where the file cannot be opened: its box says why,
+// no window opens (the program then ends with status 1), and nothing in the
+// folder changes.
 void FileFaultsTest::programFailsWithStatusOne() {
     QFETCH(bool, directory);
     QFETCH(QString, reason);
@@ -629,15 +633,13 @@ void FileFaultsTest::programFailsWithStatusOne() {
     if (directory)
         QVERIFY(QDir(dir.Path()).mkdir(QStringLiteral("sorted.dat")));
     const QStringList before = Listing(dir.Path());
-    KeyFeed keys;
-    if (!keys.Ok())
-        QSKIP("no named pipe under /dev/shm to feed keys through");
-
-    QProcess program;
-    StartProgram(program, keys, dir.Path());
-    CheckErrorBoxThenStatusOne(program, keys,
-                               QStringLiteral("Cannot open the price file ") + ShownPath(dir) +
-                                   QStringLiteral(": ") + reason);
+    MessageBoxCloser closer;
+    QVERIFY(!OpenPriceLookup());
+    QCOMPARE(closer.Closed(), 1);
+    QCOMPARE(closer.Icon(), QMessageBox::Critical);
+    QCOMPARE(closer.Text(), QStringLiteral("Cannot open the price file ") + ShownPath(dir) +
+                                QStringLiteral(": ") + reason);
+    QVERIFY(!FindWaitWindow());
     QCOMPARE(Listing(dir.Path()), before);
 }
 
