@@ -56,4 +56,43 @@ bool RunOnPoolThread(std::function<void()> job) {
     return pool->Run(std::move(job));
 }
 
+void PoolJobs::Start(std::size_t count) {
+    for (std::size_t t = 0; t < count; ++t) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++pending_;
+        }
+        if (!RunOnPoolThread([this] { RunJob(); })) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --pending_;
+            return;
+        }
+    }
+}
+
+void PoolJobs::RunJob() {
+    bool run;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        run = !closed_;
+    }
+    if (run)
+        run_(work_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --pending_;
+    changed_.notify_all();
+}
+
+void PoolJobs::Finish(Call idle, void* context, std::chrono::milliseconds period) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    closed_ = true;
+    while (pending_ > 0) {
+        if (changed_.wait_for(lock, period, [this] { return pending_ == 0; }))
+            break;
+        lock.unlock();
+        idle(context);
+        lock.lock();
+    }
+}
+
 } // namespace pricelookup

@@ -20,6 +20,35 @@ namespace pricelookup {
 // thread can be had. A job of one pointer costs the pool no allocation.
 bool RunOnPoolThread(std::function<void()> job);
 
+// The same piece of work handed to threads of the pool, and waited for. The
+// jobs hold nothing but a pointer: every byte a load takes is given back
+// before it returns. A job that starts after Finish was called leaves the
+// work alone.
+class PoolJobs {
+public:
+    using Call = void (*)(void*);
+    PoolJobs(Call run, void* work) : run_(run), work_(work) {}
+    PoolJobs(const PoolJobs&) = delete;
+    PoolJobs& operator=(const PoolJobs&) = delete;
+
+    // Hands the work to up to `count` pool threads; stops at the first that
+    // cannot be had, so that the ones that started and the caller do it.
+    void Start(std::size_t count);
+    // Lets no job start the work any more, and waits until every job is done,
+    // calling idle(context) every `period` meanwhile.
+    void Finish(Call idle, void* context, std::chrono::milliseconds period);
+
+private:
+    void RunJob();
+
+    Call run_;
+    void* work_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t pending_ = 0;
+    bool closed_ = false;
+};
+
 // Runs task(i) for every i below `tasks` on up to `threads` threads, the
 // calling one among them, each taking the next task as it finishes one. When
 // the calling thread has no task left it calls idle() every `idlePeriod`
@@ -32,77 +61,33 @@ void RunTasks(std::size_t tasks, unsigned threads, Task&& task, Idle&& idle,
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorMutex;
+    auto keepFirstError = [&] {
+        std::lock_guard<std::mutex> lock(errorMutex);
+        if (!error)
+            error = std::current_exception();
+        failed = true;
+    };
     auto work = [&] {
         try {
             for (std::size_t i; !failed.load(std::memory_order_relaxed) &&
                                 (i = next.fetch_add(1, std::memory_order_relaxed)) < tasks;)
                 task(i);
         } catch (...) {
-            std::lock_guard<std::mutex> lock(errorMutex);
-            if (!error)
-                error = std::current_exception();
-            failed = true;
+            keepFirstError();
         }
     };
-    // The helpers' jobs hold nothing but a pointer here: every byte a load
-    // takes is given back before it returns. A job that starts after the
-    // calling thread finished its own work finds `closed` and leaves the tasks
-    // alone; the calling thread waits until every job is done with this.
-    struct Helpers {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::size_t pending = 0;
-        bool closed = false;
-        void* work = nullptr;
-        void (*run)(void*) = nullptr;
-    } helpers;
-    helpers.work = &work;
-    helpers.run = [](void* w) { (*static_cast<decltype(work)*>(w))(); };
-    const std::size_t wanted =
-        std::min<std::size_t>(threads > 0 ? threads - 1 : 0, tasks > 0 ? tasks - 1 : 0);
-    for (std::size_t t = 0; t < wanted; ++t) {
-        {
-            std::lock_guard<std::mutex> lock(helpers.mutex);
-            ++helpers.pending;
+    auto checkedIdle = [&] {
+        try {
+            idle();
+        } catch (...) {
+            keepFirstError();
         }
-        const bool handed = RunOnPoolThread([h = &helpers] {
-            bool run;
-            {
-                std::lock_guard<std::mutex> lock(h->mutex);
-                run = !h->closed;
-            }
-            if (run)
-                h->run(h->work);
-            std::lock_guard<std::mutex> lock(h->mutex);
-            --h->pending;
-            h->changed.notify_all();
-        });
-        if (!handed) {
-            // No thread to be had: the ones that started and this one do the work.
-            std::lock_guard<std::mutex> lock(helpers.mutex);
-            --helpers.pending;
-            break;
-        }
-    }
+    };
+    PoolJobs jobs([](void* w) { (*static_cast<decltype(work)*>(w))(); }, &work);
+    jobs.Start(std::min<std::size_t>(threads > 0 ? threads - 1 : 0, tasks > 0 ? tasks - 1 : 0));
     work();
-    {
-        std::unique_lock<std::mutex> lock(helpers.mutex);
-        helpers.closed = true;
-        while (helpers.pending > 0) {
-            if (helpers.changed.wait_for(lock, idlePeriod, [&] { return helpers.pending == 0; }))
-                break;
-            lock.unlock();
-            try {
-                idle();
-            } catch (...) {
-                std::lock_guard<std::mutex> errorLock(errorMutex);
-                if (!error)
-                    error = std::current_exception();
-                failed = true;
-            }
-            lock.lock();
-        }
-    }
+    jobs.Finish([](void* i) { (*static_cast<decltype(checkedIdle)*>(i))(); }, &checkedIdle,
+                idlePeriod);
     if (error)
         std::rethrow_exception(error);
 }
