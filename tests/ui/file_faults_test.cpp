@@ -104,44 +104,21 @@ private:
     std::thread thread_;
 };
 
-// Runs `action` once, the first time the event loop turns while the progress
-// window is on screen: after the file was measured and before it is read.
+// Runs `action` whenever the event loop turns while the progress window is
+// on screen, up to `times` times: after the file was measured and before it
+// is read, or, with `linesRead`, once the bar shows lines read (the file is
+// then open, and part of it read).
 class WhileProgressShows {
 public:
-    explicit WhileProgressShows(std::function<void()> action) : action_(std::move(action)) {
-        timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            QWidget* wait = FindWaitWindow();
-            if (!wait || !wait->isVisible())
-                return;
-            timer_.stop();
-            ran_ = true;
-            action_();
-        });
-        timer_.start();
-    }
-    bool Ran() const { return ran_; }
-
-private:
-    std::function<void()> action_;
-    QTimer timer_;
-    bool ran_ = false;
-};
-
-// Runs `action` whenever the event loop turns while the progress window shows
-// lines read (the bar past its head start), up to `times` times: the file is
-// then open, and part of it read.
-class WhileLinesLoad {
-public:
-    WhileLinesLoad(int times, std::function<void()> action)
+    WhileProgressShows(std::function<void()> action, int times = 1, bool linesRead = false)
         : action_(std::move(action)), left_(times) {
         timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, linesRead] {
             QWidget* wait = FindWaitWindow();
             if (!wait || !wait->isVisible() || left_ == 0)
                 return;
             const auto* bar = wait->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
-            if (bar->value() <= static_cast<int>(ProgressCount::kHeadStart))
+            if (linesRead && bar->value() <= static_cast<int>(ProgressCount::kHeadStart))
                 return;
             --left_;
             ++ran_;
@@ -156,6 +133,13 @@ private:
     QTimer timer_;
     int left_;
     int ran_ = 0;
+};
+
+// The same once lines are read.
+class WhileLinesLoad : public WhileProgressShows {
+public:
+    WhileLinesLoad(int times, std::function<void()> action)
+        : WhileProgressShows(std::move(action), times, true) {}
 };
 
 // Lines enough that the bar moves many times while they load.
