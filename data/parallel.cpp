@@ -1,5 +1,6 @@
 #include "parallel.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -7,11 +8,21 @@ namespace pricelookup {
 
 namespace {
 
+// Threads parked on a queue of jobs. A job is a call and its argument, so
+// handing one over allocates nothing once the queue has its room.
 class ThreadPool {
 public:
-    bool Run(std::function<void()> job) {
+    static ThreadPool& Instance() {
+        // Never destroyed: its threads stay parked on it until the process ends.
+        static ThreadPool* const pool = new ThreadPool;
+        return *pool;
+    }
+
+    // Queues run(arg), starting a thread when none is parked; false when no
+    // thread can be had.
+    bool Run(PoolJobs::Call run, void* arg) {
         std::unique_lock<std::mutex> lock(mutex_);
-        jobs_.push_back(std::move(job));
+        jobs_.push_back({run, arg});
         if (idle_ >= jobs_.size()) {
             waiting_.notify_one();
             return true;
@@ -25,18 +36,32 @@ public:
         return true;
     }
 
+    // Removes the queued jobs with argument `arg`; returns how many.
+    std::size_t Withdraw(void* arg) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto kept = std::remove_if(jobs_.begin(), jobs_.end(),
+                                         [arg](const Job& job) { return job.arg == arg; });
+        const auto taken = static_cast<std::size_t>(jobs_.end() - kept);
+        jobs_.erase(kept, jobs_.end());
+        return taken;
+    }
+
 private:
+    struct Job {
+        PoolJobs::Call run;
+        void* arg;
+    };
+
     void Work() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             ++idle_;
             waiting_.wait(lock, [this] { return !jobs_.empty(); });
             --idle_;
-            std::function<void()> job = std::move(jobs_.front());
+            const Job job = jobs_.front();
             jobs_.erase(jobs_.begin());
             lock.unlock();
-            job();
-            job = nullptr;
+            job.run(job.arg);
             lock.lock();
         }
     }
@@ -44,17 +69,11 @@ private:
     std::mutex mutex_;
     std::condition_variable waiting_;
     // Never more than a few; a vector keeps its room from one load to the next.
-    std::vector<std::function<void()>> jobs_;
+    std::vector<Job> jobs_;
     std::size_t idle_ = 0;
 };
 
 } // namespace
-
-bool RunOnPoolThread(std::function<void()> job) {
-    // Never destroyed: its threads stay parked on it until the process ends.
-    static ThreadPool* const pool = new ThreadPool;
-    return pool->Run(std::move(job));
-}
 
 void PoolJobs::Start(std::size_t count) {
     for (std::size_t t = 0; t < count; ++t) {
@@ -62,7 +81,8 @@ void PoolJobs::Start(std::size_t count) {
             std::lock_guard<std::mutex> lock(mutex_);
             ++pending_;
         }
-        if (!RunOnPoolThread([this] { RunJob(); })) {
+        if (!ThreadPool::Instance().Run([](void* jobs) { static_cast<PoolJobs*>(jobs)->RunJob(); },
+                                        this)) {
             std::lock_guard<std::mutex> lock(mutex_);
             --pending_;
             return;
@@ -71,21 +91,16 @@ void PoolJobs::Start(std::size_t count) {
 }
 
 void PoolJobs::RunJob() {
-    bool run;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        run = !closed_;
-    }
-    if (run)
-        run_(work_);
+    run_(work_);
     std::lock_guard<std::mutex> lock(mutex_);
     --pending_;
     changed_.notify_all();
 }
 
 void PoolJobs::Finish(Call idle, void* context, std::chrono::milliseconds period) {
+    const std::size_t taken = ThreadPool::Instance().Withdraw(this);
     std::unique_lock<std::mutex> lock(mutex_);
-    closed_ = true;
+    pending_ -= taken;
     while (pending_ > 0) {
         if (changed_.wait_for(lock, period, [this] { return pending_ == 0; }))
             break;

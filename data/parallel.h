@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -14,16 +13,12 @@
 
 namespace pricelookup {
 
-// Hands `job` to a thread of the process's pool, which keeps its threads
-// parked between jobs: starting a thread for every load cost more than a
-// small file's whole load. Starts a thread when none is free; false when no
-// thread can be had. A job of one pointer costs the pool no allocation.
-bool RunOnPoolThread(std::function<void()> job);
-
-// The same piece of work handed to threads of the pool, and waited for. The
-// jobs hold nothing but a pointer: every byte a load takes is given back
-// before it returns. A job that starts after Finish was called leaves the
-// work alone.
+// The same piece of work handed to threads of the process's pool, and waited
+// for. The pool keeps its threads parked between jobs: starting a thread for
+// every load cost more than a small file's whole load. The jobs hold nothing
+// but a pointer: every byte a load takes is given back before it returns. A
+// job that no thread has taken yet when Finish is called is taken back, so
+// that work the caller did alone never waits for a thread to wake.
 class PoolJobs {
 public:
     using Call = void (*)(void*);
@@ -34,8 +29,8 @@ public:
     // Hands the work to up to `count` pool threads; stops at the first that
     // cannot be had, so that the ones that started and the caller do it.
     void Start(std::size_t count);
-    // Lets no job start the work any more, and waits until every job is done,
-    // calling idle(context) every `period` meanwhile.
+    // Takes back the jobs no thread has started, and waits until the others
+    // are done, calling idle(context) every `period` meanwhile.
     void Finish(Call idle, void* context, std::chrono::milliseconds period);
 
 private:
@@ -46,7 +41,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t pending_ = 0;
-    bool closed_ = false;
 };
 
 // Runs task(i) for every i below `tasks` on up to `threads` threads, the
