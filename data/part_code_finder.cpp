@@ -357,10 +357,15 @@ PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, C
 
 void PartCodeFinder::Relearn(std::vector<PartCodeGroups>& runs, unsigned threads) {
     // A run that decoded its codes as UTF-8 in a file that is not learns
-    // them again, in the file's encoding.
-    RunTasks(runs.size(), threads, [&](std::size_t i) {
-        if (runs[i].assumed_ == encoding_ || !runs[i].decoded_)
-            return;
+    // them again, in the file's encoding. Most loads have none.
+    std::vector<std::size_t> stale;
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        if (runs[i].assumed_ != encoding_ && runs[i].decoded_)
+            stale.push_back(i);
+    if (stale.empty())
+        return;
+    RunTasks(stale.size(), threads, [&](std::size_t task) {
+        const std::size_t i = stale[task];
         PartCodeGroups again(encoding_, fold_);
         table_.ForEachPartCode(firstRow_[i], firstRow_[i + 1],
                                [&](std::size_t, std::string_view code) { again.Add(code); });
