@@ -62,6 +62,13 @@ public:
     std::string_view Cell(std::size_t row, int column, std::string& scratch) const;
     // The same as a string, for callers off the hot path.
     std::string Text(std::size_t row, int column) const;
+    // The line of a row (0-based) as it was read, without its ending.
+    std::string_view Line(std::size_t row) const {
+        if (row >= rows_)
+            return {};
+        const Arena& arena = ArenaOf(row);
+        return arena.Line(row - arena.firstRow);
+    }
 
     // The part code of a line, as Cell gives it for the line's row: a view of
     // the line, or of `scratch` for a quoted code, where 16 bytes are then

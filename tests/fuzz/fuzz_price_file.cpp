@@ -91,7 +91,8 @@ void CheckFinder(const PartCodeFinder& finder, const PriceTable& table, TextEnco
     const LinearFinder linear(table, encoding);
     auto check = [&](std::string_view text) { Check(finder.Find(text) == linear.Find(text)); };
 
-    // Codes of a few rows as typed (in UTF-8), a character at a time and back.
+    // Codes of a few rows as typed (in UTF-8), a character at a time. A find
+    // keeps nothing from the last one, so Backspace asks nothing new.
     for (std::size_t row : {std::size_t{0}, table.size() / 2, table.size() - 1}) {
         if (row >= table.size())
             continue;
@@ -99,8 +100,6 @@ void CheckFinder(const PartCodeFinder& finder, const PriceTable& table, TextEnco
         AppendFolded(table.Text(row, PartCode), encoding, KeepCase, typed);
         typed.resize(std::min<std::size_t>(typed.size(), 12));
         for (std::size_t n = 0; n <= typed.size(); ++n)
-            check(std::string_view(typed).substr(0, n));
-        for (std::size_t n = typed.size(); n-- > 0;)
             check(std::string_view(typed).substr(0, n));
     }
     // Raw slices of the input, whatever they hold.
@@ -111,8 +110,7 @@ void CheckFinder(const PartCodeFinder& finder, const PriceTable& table, TextEnco
 // The same bytes read in parts on two or three threads, cut every so many
 // bytes (the count taken from the input), so that cuts fall in CR LF pairs,
 // quoted fields and UTF-8 sequences: the same rows, encoding, progress and finds.
-void CheckReadInParts(std::string_view bytes, const PriceTable& whole,
-                      const std::vector<std::string>& wholeRows, const PartCodeFinder& finder,
+void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const PartCodeFinder& finder,
                       const LoadResult& one, const Bar& oneBar) {
     LoadOptions options;
     options.partsFrom = 0;
@@ -133,7 +131,7 @@ void CheckReadInParts(std::string_view bytes, const PriceTable& whole,
         bytes, parted, [&](std::uint64_t n) { bar.Step(n); }, options);
     Check(r.ok && r.lines == one.lines && r.encoding == one.encoding);
     Check(bar.value == oneBar.value);
-    Check(testing::Rows(parted) == wholeRows);
+    Check(testing::SameLines(parted, whole));
     Check(r.finder != nullptr);
     for (std::size_t row : {std::size_t{0}, whole.size() / 2, whole.size() - 1}) {
         if (row >= whole.size())
@@ -278,12 +276,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(reader.Lines() == lines && fed.size() == lines);
     Check(fedBar.lengths == wholeBar.lengths);
     Check((reader.ValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Windows1252) == result.encoding);
-    Check(testing::Rows(fed) == wholeRows);
+    Check(testing::SameLines(fed, whole));
 
     const PartCodeFinder finder(whole, result.encoding, BasicCaseFold);
     CheckFinder(finder, whole, result.encoding, bytes);
-    CheckReadInParts(bytes, whole, wholeRows, finder, result, wholeBar);
+    CheckReadInParts(bytes, whole, finder, result, wholeBar);
     CheckChangingFile(bytes, lines);
     CheckSortedLines(bytes);
     return 0;
+}
+
+// A smaller quarantine than AddressSanitizer's 256 MB: freed memory comes back
+// while it is still mapped, rather than a stream of fresh pages, each faulted
+// in and later flushed from both cores. Still far more than one input frees.
+extern "C" const char* __asan_default_options() {
+    return "quarantine_size_mb=16";
 }

@@ -24,6 +24,17 @@ inline std::vector<std::string> Rows(const PriceTable& table) {
     return rows;
 }
 
+// Whether two tables hold the same lines, and so show the same rows: far
+// cheaper than formatting both.
+inline bool SameLines(const PriceTable& a, const PriceTable& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t r = 0; r < a.size(); ++r)
+        if (a.Line(r) != b.Line(r))
+            return false;
+    return true;
+}
+
 // The rows that a file of these bytes shows.
 inline std::vector<std::string> RowsOf(std::string_view bytes) {
     PriceTable table;
