@@ -254,16 +254,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(result.lines == lines && whole.size() == lines && wholeBar.lengths.size() == lines);
     for (int column = PartCode; column <= RetailPrice; ++column)
         Check(whole.RowCount(column) == lines);
-    // Each cell is formatted once here; the other roads are held against these rows.
-    const std::vector<std::string> wholeRows = testing::Rows(whole);
+    // The plain reader must see the same rows and line lengths. Each cell is
+    // formatted once, and the prices must read as amounts; the other roads
+    // are held against this table line by line.
+    const testing::ReferenceReading reference = testing::ReferenceRead(bytes);
+    Check(reference.rows.size() == lines && wholeBar.lengths == reference.lengths);
     std::string scratch;
-    for (std::size_t r = 0; r < whole.size(); ++r)
-        Check(IsAmountText(whole.Cell(r, CostPrice, scratch)) &&
-              IsAmountText(whole.Cell(r, RetailPrice, scratch)));
-
-    // The plain reader must see the same rows and line lengths.
-    testing::ReferenceReading reference = testing::ReferenceRead(bytes);
-    Check(wholeRows == reference.rows && wholeBar.lengths == reference.lengths);
+    std::string row;
+    for (std::size_t r = 0; r < whole.size(); ++r) {
+        row.clear();
+        for (int c = PartCode; c <= RetailPrice; ++c) {
+            const std::string_view cell = whole.Cell(r, c, scratch);
+            Check(c < CostPrice || IsAmountText(cell));
+            row.append(c == PartCode ? "" : " | ").append(cell);
+        }
+        Check(row == reference.rows[r]);
+    }
 
     // The same bytes in small blocks, the block size taken from the input.
     PriceTable fed;
@@ -281,8 +287,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const PartCodeFinder finder(whole, result.encoding, BasicCaseFold);
     CheckFinder(finder, whole, result.encoding, bytes);
     CheckReadInParts(bytes, whole, finder, result, wholeBar);
-    CheckChangingFile(bytes, lines);
-    CheckSortedLines(bytes);
+    // These read the input over and over (a changing file up to three times):
+    // its first kilobyte tells them as much as the rest, for far less.
+    const std::string_view head = bytes.substr(0, 1024);
+    CheckChangingFile(head, head.size() == bytes.size() ? lines : CountLines(head));
+    CheckSortedLines(head);
     return 0;
 }
 
