@@ -182,7 +182,8 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
 
 // The parts of a file of `size` bytes, each with a finder's groups of its
 // own when the load builds a finder.
-std::vector<Part> MakeParts(std::uint64_t size, unsigned threads, const LoadOptions& options) {
+std::vector<Part> MakeParts(std::uint64_t size, unsigned threads, const LoadOptions& options,
+                            HeadsRoom& room) {
     std::uint64_t partBytes = options.partBytes;
     if (partBytes == 0)
         partBytes = std::max(kSmallestPart, size / (kPartsPerThread * threads) + 1);
@@ -192,7 +193,8 @@ std::vector<Part> MakeParts(std::uint64_t size, unsigned threads, const LoadOpti
         parts[i].nominalStart = i * partBytes;
         parts[i].nominalEnd = i + 1 < count ? (i + 1) * partBytes : UINT64_MAX;
         if (options.fold)
-            parts[i].groups = std::make_unique<PartCodeGroups>(TextEncoding::Utf8, options.fold);
+            parts[i].groups =
+                std::make_unique<PartCodeGroups>(TextEncoding::Utf8, options.fold, &room);
     }
     return parts;
 }
@@ -319,7 +321,9 @@ void JoinParts(std::vector<Part>& parts, PriceTable& table, LoadResult& result, 
 LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& table,
                        const LineProgress& progress, const LoadOptions& options) {
     const unsigned threads = options.threads > 0 ? options.threads : UsableCores();
-    std::vector<Part> parts = MakeParts(size, threads, options);
+    // Declared first, so that it outlives the parts' groups.
+    HeadsRoom room;
+    std::vector<Part> parts = MakeParts(size, threads, options, room);
     std::atomic<std::uint64_t> rowsSoFar{0};
     std::atomic<bool> stop{false};
     PartsProgress partsProgress(parts, progress, stop);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace pricelookup {
 
@@ -128,8 +129,23 @@ bool HeadStartsWith(const FoldedHead& head, const FoldedHead& text) {
 
 } // namespace
 
-PartCodeGroups::PartCodeGroups(TextEncoding assumed, CaseFoldFn fold)
-    : assumed_(assumed), fold_(fold) {
+PodBuffer<FoldedHead> HeadsRoom::Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.empty())
+        return {};
+    PodBuffer<FoldedHead> heads = std::move(spare_.back());
+    spare_.pop_back();
+    return heads;
+}
+
+void HeadsRoom::Give(PodBuffer<FoldedHead> heads) {
+    heads.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    spare_.push_back(std::move(heads));
+}
+
+PartCodeGroups::PartCodeGroups(TextEncoding assumed, CaseFoldFn fold, HeadsRoom* room)
+    : assumed_(assumed), fold_(fold), room_(room) {
     std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNoRow);
 }
 
@@ -205,6 +221,8 @@ void PartCodeGroups::Add(std::string_view code) {
             lastLong_.assign(code);
         ++ordered_;
     } else {
+        if (heads_.capacity() == 0 && room_)
+            heads_ = room_->Take();
         if (heads_.empty() && expected_ > rows_)
             heads_.reserve(expected_ - rows_);
         heads_.push_back(head);
@@ -213,10 +231,19 @@ void PartCodeGroups::Add(std::string_view code) {
 }
 
 void PartCodeGroups::Finish(const PriceTable& table, std::size_t firstRow) {
-    if (heads_.size() < kGroupedFrom || !groupStart_.empty())
+    HeadsRoom* const room = std::exchange(room_, nullptr);
+    if (!groupStart_.empty())
         return;
+    if (heads_.size() < kGroupedFrom) {
+        // A short tail keeps its heads: only the room they fill.
+        heads_.shrink_to_fit();
+        return;
+    }
     ChooseSharedHead();
     Group(table, firstRow);
+    if (room)
+        room->Give(std::move(heads_));
+    heads_ = PodBuffer<FoldedHead>();
 }
 
 void PartCodeGroups::ChooseSharedHead() {
@@ -323,7 +350,6 @@ void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
         if (!(place & kNoGroup))
             entries_[fill[place >> 32 & 0xFFFF]++] = {row, static_cast<std::uint32_t>(place)};
     }
-    heads_ = PodBuffer<FoldedHead>();
 }
 
 PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,

@@ -306,12 +306,15 @@ TEST(prefix_find, every_shape_of_price_list_finds_as_a_linear_scan) {
         std::string bytes;
         for (const std::string& code : codes)
             bytes += (rng() % 2 ? code : '"' + code + '"') + ",Part,100,200\r\n";
-        for (std::uint64_t partBytes : {std::uint64_t{0}, bytes.size() / 3, bytes.size() / 7}) {
+        // Halves are grouped each, one after the other on one thread, in
+        // the same room; thirds and sevenths are scanned.
+        for (std::uint64_t partBytes :
+             {std::uint64_t{0}, bytes.size() / 2, bytes.size() / 3, bytes.size() / 7}) {
             LoadOptions options;
             options.fold = BasicCaseFold;
             options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
             options.partBytes = partBytes;
-            options.threads = 2;
+            options.threads = partBytes == bytes.size() / 2 ? 1 : 2;
             PriceTable table;
             const LoadResult loaded = LoadPriceBytes(bytes, table, nullptr, options);
             ASSERT_TRUE(loaded.ok && loaded.finder);
