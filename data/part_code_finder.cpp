@@ -149,10 +149,7 @@ PartCodeGroups::PartCodeGroups(TextEncoding assumed, CaseFoldFn fold, HeadsRoom*
     std::fill(std::begin(firstByByte_), std::end(firstByByte_), kNoRow);
 }
 
-FoldedHead PartCodeGroups::HeadOf(std::string_view code) {
-    FoldedHead head;
-    if (AsciiHead(code, head))
-        return head;
+FoldedHead PartCodeGroups::DecodedHeadOf(std::string_view code) {
     // Bytes that are not UTF-8 make the whole file Windows-1252.
     if (assumed_ == TextEncoding::Utf8 && !decoded_ && !ValidUtf8(code))
         assumed_ = TextEncoding::Windows1252;
@@ -190,10 +187,7 @@ FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
     return HeadOfBytes(bytes, have);
 }
 
-bool PartCodeGroups::OrderedAfterLast(const FoldedHead& head, std::string_view code) {
-    const int order = Compare(last_, head);
-    if (order != 0 || head.size < kLong)
-        return order <= 0;
+bool PartCodeGroups::LongCodeFollowsLast(std::string_view code) {
     FoldedBytes before(lastLong_, assumed_, fold_);
     FoldedBytes now(code, assumed_, fold_);
     bool ordered = true;
@@ -214,8 +208,16 @@ bool PartCodeGroups::OrderedAfterLast(const FoldedHead& head, std::string_view c
 }
 
 void PartCodeGroups::Add(std::string_view code) {
-    const FoldedHead head = HeadOf(code);
-    if (ordered_ == rows_ && (rows_ == 0 || OrderedAfterLast(head, code))) {
+    // Every code of most price lists is ASCII, and follows the one before.
+    FoldedHead head;
+    if (!AsciiHead(code, head))
+        head = DecodedHeadOf(code);
+    bool follows = ordered_ == rows_;
+    if (follows && rows_ > 0) {
+        const int order = Compare(last_, head);
+        follows = order < 0 || (order == 0 && (head.size < kLong || LongCodeFollowsLast(code)));
+    }
+    if (follows) {
         last_ = head;
         if (head.size == kLong)
             lastLong_.assign(code);

@@ -90,9 +90,11 @@ private:
     // only from some thousand rows on.
     static constexpr std::size_t kGroupedFrom = 4096;
 
-    FoldedHead HeadOf(std::string_view code);
+    // The head of a code with a byte above 127 in its first 16.
+    FoldedHead DecodedHeadOf(std::string_view code);
     FoldedHead Windows1252HeadOf(std::string_view code);
-    bool OrderedAfterLast(const FoldedHead& head, std::string_view code);
+    // Whether a code over 16 bytes, whose head equals the last's, follows it.
+    bool LongCodeFollowsLast(std::string_view code);
     void ChooseSharedHead();
     Place PlaceOf(const FoldedHead& head) const;
     Place PlaceOfCode(std::string_view code) const;
