@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -36,7 +37,6 @@ struct Part {
     std::unique_ptr<PartCodeGroups> groups;
     std::atomic<std::uint64_t> lineBytes{0}; // published for the progress count
     std::uint64_t lines = 0;
-    std::vector<std::uint64_t> lateLines;
     bool validUtf8 = true;
     bool tooMany = false;
     std::string error;
@@ -76,32 +76,210 @@ std::uint64_t FindLineStart(const ReadAtFn& readAt, std::uint64_t at, std::strin
     }
 }
 
-// Room for the rest of a part at the rate of its first block (read from
-// `start` to `offset`), backed with memory at once: a little more than the
-// rate asks, as room left over is memory taken until the table gives it back,
-// and a table that outgrows its room grows in place.
-void ReserveRestOfPart(Part& part, std::uint64_t partEnd, std::uint64_t start,
-                       std::uint64_t offset) {
-    const std::uint64_t expected = (partEnd > offset ? partEnd : offset) - start + 4096;
-    const double scale = static_cast<double>(expected) / static_cast<double>(offset - start);
-    const auto rows = static_cast<std::size_t>(part.table.size() * scale * 1.01) + 64;
-    part.table.Reserve(
-        rows, static_cast<std::size_t>(part.table.MemoryUsed() * scale * 1.01) + 4096, true);
-    if (part.groups)
-        part.groups->ExpectRows(rows);
+// Reads one part of the file straight into its table: each block is read
+// into the table's arena and its lines found where they lie, while the block
+// is still in the cache. The part begins at a line start and ends at the first
+// line start at or past its nominal end; the last part ends with the file.
+class PartReader {
+public:
+    PartReader(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt,
+               const LoadOptions& options)
+        : part_(part), table_(part.table), first_(first), size_(size), readAt_(readAt),
+          maxRows_(options.maxRows),
+          arenaLimit_(std::min(options.arenaBytes, PriceTable::kMaxRowStart)) {}
+
+    // Reads from `start`, the part's first line start. betweenBlocks() is
+    // called after every block; it returns false to stop the read.
+    template <typename Between> void Read(std::uint64_t start, Between&& betweenBlocks);
+
+private:
+    enum class Scan { More, Ended, Stop, NewArena };
+
+    // Finds the lines of the text read and not yet looked at.
+    Scan ScanText();
+    Scan ScanLines();
+    // The line from `begin` to `end` of the arena's `text` is the next row.
+    bool AddRow(const char* text, std::size_t begin, std::size_t end);
+    bool LineStartEndsPart(std::size_t lineStart);
+    void ReserveRest(std::uint64_t start, std::uint64_t read);
+    void Rebase(std::size_t offset);
+
+    Part& part_;
+    PriceTable& table_;
+    const bool first_;
+    const std::uint64_t size_;
+    const ReadAtFn& readAt_;
+    const std::uint64_t maxRows_;
+    const std::size_t arenaLimit_; // no row starts past this in an arena
+    std::uint64_t base_ = 0;       // where the arena's text starts in the file
+    std::size_t lineStart_ = 0;    // in the text: where the line being read starts
+    std::size_t scanned_ = 0;      // in the text: bytes looked at for line ends
+    std::size_t validated_ = 0;    // in the text: bytes checked as UTF-8
+    bool afterCr_ = false;         // the text ends with a CR; an LF after it is its own
+    std::uint64_t lineBytes_ = 0;
+    Utf8Validator utf8_;
+    std::string scratch_;
+};
+
+bool PartReader::LineStartEndsPart(std::size_t lineStart) {
+    return part_.nominalEnd != UINT64_MAX && base_ + lineStart >= part_.nominalEnd;
 }
 
-// What a part's reader leaves in the part when it stops.
-void EndPart(Part& part, const LineReader& reader) {
-    part.lines = reader.Lines();
-    part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
-    part.lateLines = reader.LateLines();
-    part.validUtf8 = reader.ValidUtf8();
-    part.table.ShrinkToFit();
-    // Grouped here, while the part's rows are fresh: the finder is whole when
-    // the load ends.
-    if (part.groups)
-        part.groups->Finish(part.table, 0);
+bool PartReader::AddRow(const char* text, std::size_t begin, std::size_t end) {
+    if (part_.lines >= maxRows_) {
+        part_.tooMany = true;
+        return false;
+    }
+    lineBytes_ += end - begin;
+    // A UTF-8 byte-order mark at the file's start counts in the first line's
+    // length, but is not part of its first field.
+    if (first_ && part_.lines == 0 && end - begin >= 3 &&
+        std::memcmp(text + begin, "\xEF\xBB\xBF", 3) == 0)
+        begin += 3;
+    table_.AddRowAt(begin);
+    ++part_.lines;
+    if (part_.groups)
+        part_.groups->Add(PriceTable::PartCodeOf({text + begin, end - begin}, scratch_));
+    return true;
+}
+
+PartReader::Scan PartReader::ScanText() {
+    for (;;) {
+        const Scan scan = ScanLines();
+        if (scan != Scan::NewArena)
+            return scan;
+        // The next line would start past what a row's offset holds.
+        Rebase(lineStart_);
+    }
+}
+
+PartReader::Scan PartReader::ScanLines() {
+    const std::string_view text = table_.LastText();
+    const char* const data = text.data();
+    const char* p = data + scanned_;
+    const char* const end = data + text.size();
+    // Where the next line starts: the part may end there.
+    auto lineStartsAt = [&](const char* start) {
+        lineStart_ = static_cast<std::size_t>(start - data);
+        scanned_ = lineStart_;
+        if (LineStartEndsPart(lineStart_))
+            return Scan::Ended;
+        return lineStart_ > arenaLimit_ ? Scan::NewArena : Scan::More;
+    };
+    if (afterCr_ && p < end) {
+        if (*p == '\n')
+            ++p;
+        afterCr_ = false;
+        if (const Scan scan = lineStartsAt(p); scan != Scan::More)
+            return scan;
+    }
+    while (p < end) {
+        const char* cr = FindByte(p, end, '\r');
+        if (cr == end) {
+            p = end;
+            break;
+        }
+        if (!AddRow(data, lineStart_, static_cast<std::size_t>(cr - data)))
+            return Scan::Stop;
+        p = cr + 1;
+        if (p == end) {
+            // The next line starts here, or a byte on if an LF comes next.
+            lineStart_ = static_cast<std::size_t>(p - data);
+            afterCr_ = true;
+            break;
+        }
+        if (*p == '\n')
+            ++p;
+        if (const Scan scan = lineStartsAt(p); scan != Scan::More)
+            return scan;
+    }
+    scanned_ = static_cast<std::size_t>(p - data);
+    return Scan::More;
+}
+
+// Moves the text from `offset` on, a line start, into a new arena.
+void PartReader::Rebase(std::size_t offset) {
+    if (offset > validated_)
+        utf8_.Feed(table_.LastText().data() + validated_, offset - validated_);
+    validated_ = std::max(validated_, offset);
+    table_.MoveTextToNewArena(offset);
+    base_ += offset;
+    lineStart_ -= offset;
+    scanned_ -= offset;
+    validated_ -= std::min(validated_, offset);
+}
+
+// Room for the rest of the part at the rate of its first block (`read`
+// bytes from `start`), backed with memory at once: a little more than the
+// rate asks, as room left over is memory taken until the table gives it back,
+// and a table that outgrows its room grows in place.
+void PartReader::ReserveRest(std::uint64_t start, std::uint64_t read) {
+    const std::uint64_t partEnd = part_.nominalEnd != UINT64_MAX ? part_.nominalEnd : size_;
+    const std::uint64_t expected = std::max(partEnd, start + read) - start + 4096;
+    const double scale = static_cast<double>(expected) / static_cast<double>(read);
+    const auto rows =
+        static_cast<std::size_t>(static_cast<double>(part_.lines) * scale * 1.01) + 64;
+    const std::size_t text = table_.LastText().size();
+    table_.Reserve(rows, static_cast<std::size_t>(expected > text ? expected - text : 0) + 4096,
+                   true);
+    if (part_.groups)
+        part_.groups->ExpectRows(rows);
+}
+
+template <typename Between> void PartReader::Read(std::uint64_t start, Between&& betweenBlocks) {
+    base_ = start;
+    // Up to the nominal end (the last part: the size) in large blocks; past
+    // it, where the last line ends (or that the file ends), in blocks that
+    // start small: most lines end within a few bytes, and the room taken
+    // for the part then holds them.
+    const std::uint64_t bodyEnd = part_.nominalEnd != UINT64_MAX ? part_.nominalEnd : size_;
+    std::size_t tailBlock = 256;
+    std::uint64_t offset = start;
+    bool reserved = false;
+    for (;;) {
+        std::size_t want = tailBlock;
+        if (offset < bodyEnd)
+            want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, bodyEnd - offset));
+        else
+            tailBlock = std::min(kBlockSize, tailBlock * 2);
+        if (table_.LastText().size() + want > arenaLimit_ && lineStart_ > 0)
+            Rebase(lineStart_);
+        char* room = table_.TextRoom(want);
+        FileRead got = readAt_(offset, room, want);
+        if (!got.error.empty()) {
+            part_.error = std::move(got.error);
+            break;
+        }
+        Scan scan = Scan::More;
+        if (got.bytes == 0) {
+            // The end of the file: the last line, when it has no ending,
+            // counts like the others.
+            const std::size_t textEnd = table_.LastText().size();
+            if (!afterCr_ && lineStart_ < textEnd &&
+                !AddRow(table_.LastText().data(), lineStart_, textEnd))
+                scan = Scan::Stop;
+            lineStart_ = textEnd;
+            scan = scan == Scan::Stop ? scan : Scan::Ended;
+        } else {
+            table_.KeepText(got.bytes);
+            offset += got.bytes;
+            scan = ScanText();
+        }
+        // The bytes past the part's end are the next part's.
+        const std::size_t partText = scan == Scan::Ended ? lineStart_ : table_.LastText().size();
+        table_.CutLastText(partText);
+        if (partText > validated_)
+            utf8_.Feed(table_.LastText().data() + validated_, partText - validated_);
+        validated_ = partText;
+        if (!reserved && part_.lines > 0 && offset > start) {
+            ReserveRest(start, offset - start);
+            reserved = true;
+        }
+        part_.lineBytes.store(lineBytes_, std::memory_order_relaxed);
+        if (scan != Scan::More || !betweenBlocks())
+            break;
+    }
+    part_.validUtf8 = utf8_.Valid();
 }
 
 // Where the part's first line starts; nothing when the part has no line of
@@ -122,62 +300,35 @@ std::optional<std::uint64_t> PartStart(Part& part, const ReadAtFn& readAt,
 }
 
 void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt,
-              std::uint64_t maxRows, std::atomic<std::uint64_t>& rowsSoFar, std::atomic<bool>& stop,
-              const std::function<void()>& betweenBlocks) {
-    const std::optional<std::uint64_t> firstLine = PartStart(part, readAt, stop);
-    if (!firstLine)
+              const LoadOptions& options, std::atomic<std::uint64_t>& rowsSoFar,
+              std::atomic<bool>& stop, const std::function<void()>& betweenBlocks) {
+    const std::optional<std::uint64_t> start = PartStart(part, readAt, stop);
+    if (!start)
         return;
-    const std::uint64_t start = *firstLine;
-    LineReader reader(part.table, nullptr, maxRows);
-    reader.ReadPart(first, part.nominalEnd == UINT64_MAX ? UINT64_MAX : part.nominalEnd - start,
-                    size > start ? size - start : 0);
-    reader.CountPartCodes(part.groups.get());
-    // A small part needs no large block: its room is filled in for every part.
-    const std::uint64_t partEnd = part.nominalEnd != UINT64_MAX ? part.nominalEnd : size;
-    const std::size_t blockSize = static_cast<std::size_t>(std::min<std::uint64_t>(
-        kBlockSize, std::max<std::uint64_t>(partEnd > start ? partEnd - start : 0, 256)));
-    PodBuffer<char> block;
-    block.resize(blockSize);
-    std::uint64_t offset = start;
     std::uint64_t linesTold = 0;
-    // The row limit holds for the whole file: every part counts into it.
-    auto withinRowLimit = [&] {
-        const std::uint64_t added = reader.Lines() - linesTold;
-        const std::uint64_t rows = rowsSoFar.fetch_add(added, std::memory_order_relaxed) + added;
-        linesTold = reader.Lines();
-        if (rows <= maxRows && !reader.TooManyRows())
-            return true;
-        part.tooMany = true;
-        stop = true;
-        return false;
-    };
-    bool reserved = false;
-    while (!stop.load(std::memory_order_relaxed)) {
-        FileRead got = readAt(offset, block.data(), blockSize);
-        if (!got.error.empty()) {
-            part.error = std::move(got.error);
+    PartReader reader(part, first, size, readAt, options);
+    reader.Read(*start, [&] {
+        // The row limit holds for the whole file: every part counts into it.
+        const std::uint64_t added = part.lines - linesTold;
+        linesTold = part.lines;
+        if (rowsSoFar.fetch_add(added, std::memory_order_relaxed) + added > options.maxRows) {
+            part.tooMany = true;
             stop = true;
-            break;
         }
-        if (got.bytes == 0) {
-            // The last line, when it has no ending, counts like the others.
-            reader.Finish();
-            withinRowLimit();
-            break;
-        }
-        const bool more = reader.Feed(block.data(), got.bytes);
-        offset += got.bytes;
-        if (!reserved && reader.Lines() > 0) {
-            ReserveRestOfPart(part, partEnd, start, offset);
-            reserved = true;
-        }
-        part.lineBytes.store(reader.LineBytes(), std::memory_order_relaxed);
-        if (!withinRowLimit() || !more)
-            break;
+        if (stop.load(std::memory_order_relaxed))
+            return false;
         if (betweenBlocks)
             betweenBlocks();
-    }
-    EndPart(part, reader);
+        return true;
+    });
+    if (!part.error.empty() || part.tooMany)
+        stop = true;
+    rowsSoFar.fetch_add(part.lines - linesTold, std::memory_order_relaxed);
+    part.table.ShrinkToFit();
+    // Grouped here, while the part's rows are fresh: the finder is whole when
+    // the load ends.
+    if (part.groups)
+        part.groups->Finish(part.table, 0);
 }
 
 // The parts of a file of `size` bytes, each with a finder's groups of its
@@ -240,8 +391,9 @@ private:
 // Reads every part, on up to `threads` threads. Throws what a part threw
 // once every thread has stopped; running out of memory as LoadOutOfMemory.
 void ReadParts(std::vector<Part>& parts, unsigned threads, std::uint64_t size,
-               const ReadAtFn& readAt, std::uint64_t maxRows, std::atomic<std::uint64_t>& rowsSoFar,
-               std::atomic<bool>& stop, PartsProgress& progress) {
+               const ReadAtFn& readAt, const LoadOptions& options,
+               std::atomic<std::uint64_t>& rowsSoFar, std::atomic<bool>& stop,
+               PartsProgress& progress) {
     const std::thread::id caller = std::this_thread::get_id();
     const std::function<void()> callerBetweenBlocks = [&] { progress.Tell(false); };
     try {
@@ -250,7 +402,7 @@ void ReadParts(std::vector<Part>& parts, unsigned threads, std::uint64_t size,
             [&](std::size_t i) {
                 const bool onCaller = std::this_thread::get_id() == caller;
                 try {
-                    ReadPart(parts[i], i == 0, size, readAt, maxRows, rowsSoFar, stop,
+                    ReadPart(parts[i], i == 0, size, readAt, options, rowsSoFar, stop,
                              onCaller ? callerBetweenBlocks : std::function<void()>());
                 } catch (...) {
                     stop = true;
@@ -260,17 +412,17 @@ void ReadParts(std::vector<Part>& parts, unsigned threads, std::uint64_t size,
             [&] { progress.Tell(false); }, kProgressPeriod);
     } catch (const std::bad_alloc&) {
         // Every thread has stopped. What the parts hold, scaled up to the
-        // whole file by the share of it they read.
+        // whole file by the share of it they read: their text is the bytes
+        // they read, endings and all, and the rest their rows' offsets.
         double used = 0;
-        double lineBytes = 0;
-        double rows = 0;
+        double text = 0;
         for (const Part& part : parts) {
             used += static_cast<double>(part.table.MemoryUsed());
-            lineBytes += static_cast<double>(part.lineBytes.load());
-            rows += static_cast<double>(part.table.size());
+            text += static_cast<double>(part.table.MemoryUsed() -
+                                        part.table.size() * sizeof(std::uint32_t));
         }
         LoadOutOfMemory outOfMemory;
-        outOfMemory.need = ScaledMemoryNeed(size, used, lineBytes, rows);
+        outOfMemory.need = ScaledMemoryNeed(size, used, text, 0);
         throw outOfMemory;
     }
 }
@@ -327,16 +479,12 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
     std::atomic<std::uint64_t> rowsSoFar{0};
     std::atomic<bool> stop{false};
     PartsProgress partsProgress(parts, progress, stop);
-    ReadParts(parts, threads, size, readAt, options.maxRows, rowsSoFar, stop, partsProgress);
+    ReadParts(parts, threads, size, readAt, options, rowsSoFar, stop, partsProgress);
 
     LoadResult result = PartsResult(parts, rowsSoFar.load(), options.maxRows);
     if (!result.ok)
         return result;
     partsProgress.Tell(true);
-    if (progress)
-        for (const Part& part : parts)
-            for (std::uint64_t length : part.lateLines)
-                progress(length);
     JoinParts(parts, table, result, threads, options);
     return result;
 }

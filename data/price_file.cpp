@@ -14,64 +14,31 @@ namespace pricelookup {
 LineReader::LineReader(PriceTable& table, LineProgress progress, std::uint64_t maxRows)
     : table_(table), progress_(std::move(progress)), maxRows_(maxRows) {}
 
-void LineReader::ReadPart(bool atFileStart, std::uint64_t stopAt, std::uint64_t summedUpTo) {
-    atFileStart_ = atFileStart;
-    stopAt_ = stopAt;
-    summedUpTo_ = summedUpTo;
-    ended_ = stopAt == 0;
-}
-
-bool LineReader::Line(std::string_view line, std::uint64_t end, const char* readableEnd) {
+bool LineReader::Line(std::string_view line) {
     if (lines_ >= maxRows_) {
         tooMany_ = true;
         return false;
     }
-    std::uint64_t length = line.size();
-    if (lines_ == 0 && atFileStart_ && line.substr(0, 3) == "\xEF\xBB\xBF")
+    const std::uint64_t length = line.size();
+    if (lines_ == 0 && line.substr(0, 3) == "\xEF\xBB\xBF")
         line.remove_prefix(3);
     ++lines_;
     table_.AddLine(line);
-    if (groups_) {
-        // Taken from the bytes fed, which are still in the cache, rather
-        // than from the copy just made. The finder reads 16 bytes from a
-        // code's start: a short code too near the end of the bytes is
-        // copied out first.
-        std::string_view code = PriceTable::PartCodeOf(line, scratch_);
-        char padded[16] = {};
-        if (code.data() != scratch_.data() && readableEnd - code.data() < 16) {
-            std::memcpy(padded, code.data(), code.size());
-            code = {padded, code.size()};
-        }
-        groups_->Add(code);
-    }
     if (progress_)
         progress_(length);
-    else if (end <= summedUpTo_)
-        lineBytes_ += length;
-    else
-        late_.push_back(length);
     return true;
 }
 
 bool LineReader::Feed(const char* data, std::size_t size) {
-    if (tooMany_ || ended_)
+    if (tooMany_)
         return false;
-    const std::uint64_t base = fed_;
-    fed_ += size;
+    utf8_.Feed(data, size);
     const char* p = data;
     const char* end = data + size;
-    // Ends the part at the line start p; only the bytes before it were the part's.
-    auto endPart = [&] {
-        utf8_.Feed(data, static_cast<std::size_t>(p - data));
-        ended_ = true;
-        return false;
-    };
     if (skipLineFeed_ && p < end) {
         if (*p == '\n')
             ++p;
         skipLineFeed_ = false;
-        if (StopsAt(base + static_cast<std::uint64_t>(p - data)))
-            return endPart();
     }
     while (p < end) {
         const char* cr = FindByte(p, end, '\r');
@@ -79,37 +46,29 @@ bool LineReader::Feed(const char* data, std::size_t size) {
             pending_.append(p, static_cast<std::size_t>(end - p));
             break;
         }
-        const std::uint64_t lineEnd = base + static_cast<std::uint64_t>(cr - data);
         bool ok;
         if (pending_.empty()) {
-            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)), lineEnd, end);
+            ok = Line(std::string_view(p, static_cast<std::size_t>(cr - p)));
         } else {
             pending_.append(p, static_cast<std::size_t>(cr - p));
-            ok = Line(std::string_view(pending_.data(), pending_.size()), lineEnd,
-                      pending_.data() + pending_.size());
+            ok = Line(std::string_view(pending_.data(), pending_.size()));
             pending_.clear();
         }
         if (!ok)
             return false;
         p = cr + 1;
-        if (p == end) {
+        if (p == end)
             skipLineFeed_ = true;
-        } else {
-            if (*p == '\n')
-                ++p;
-            if (StopsAt(base + static_cast<std::uint64_t>(p - data)))
-                return endPart();
-        }
+        else if (*p == '\n')
+            ++p;
     }
-    utf8_.Feed(data, size);
     return true;
 }
 
 bool LineReader::Finish() {
-    if (tooMany_ || ended_ || pending_.empty())
+    if (tooMany_ || pending_.empty())
         return !tooMany_;
-    bool ok = Line(std::string_view(pending_.data(), pending_.size()), fed_,
-                   pending_.data() + pending_.size());
+    const bool ok = Line(std::string_view(pending_.data(), pending_.size()));
     pending_.clear();
     return ok;
 }

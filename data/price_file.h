@@ -33,8 +33,6 @@ inline constexpr std::uint64_t kMaxRows = 50'000'000;
 // the count past the budget it was given (see LoadOptions).
 using LineProgress = std::function<void(std::uint64_t)>;
 
-class PartCodeGroups;
-
 // Turns a stream of bytes, fed in blocks of any size, into lines and rows.
 // A line ends at CR or CR LF; a line feed alone is an ordinary character;
 // the last line needs no ending, and a final ending makes no empty line after
@@ -44,51 +42,28 @@ class LineReader {
 public:
     LineReader(PriceTable& table, LineProgress progress, std::uint64_t maxRows = kMaxRows);
 
-    // Reads one part of a file instead of the whole: the first byte fed is a
-    // line's first byte, at the file's start or not, and no line that starts
-    // `stopAt` bytes or more after it is read (the line in progress there is
-    // read to its end). Without a progress function the lengths of lines that
-    // end within `summedUpTo` bytes are summed in LineBytes(), and those of the
-    // lines after them kept one by one in LateLines(). Call before Feed.
-    void ReadPart(bool atFileStart, std::uint64_t stopAt, std::uint64_t summedUpTo);
-    // Counts the part code of every row into `groups` as well.
-    void CountPartCodes(PartCodeGroups* groups) { groups_ = groups; }
-
     // Returns false once nothing more is to be read: the rows would pass
-    // maxRows, or the part ended.
+    // maxRows.
     bool Feed(const char* data, std::size_t size);
     // Reads the last line, if it had no ending.
     bool Finish();
 
     bool TooManyRows() const { return tooMany_; }
     std::uint64_t Lines() const { return lines_; }
-    // Whether every byte of the part read so far is valid UTF-8.
+    // Whether every byte read so far is valid UTF-8.
     bool ValidUtf8() const { return utf8_.Valid(); }
-    std::uint64_t LineBytes() const { return lineBytes_; }
-    const std::vector<std::uint64_t>& LateLines() const { return late_; }
 
 private:
-    // `readableEnd`: where the bytes that hold the line end.
-    bool Line(std::string_view line, std::uint64_t end, const char* readableEnd);
-    bool StopsAt(std::uint64_t lineStart) const { return lineStart >= stopAt_; }
+    bool Line(std::string_view line);
 
     PriceTable& table_;
     LineProgress progress_;
     std::uint64_t maxRows_;
     PodBuffer<char> pending_;
-    std::string scratch_;
     Utf8Validator utf8_;
-    PartCodeGroups* groups_ = nullptr;
     std::uint64_t lines_ = 0;
-    std::uint64_t fed_ = 0;
-    std::uint64_t stopAt_ = UINT64_MAX;
-    std::uint64_t summedUpTo_ = UINT64_MAX;
-    std::uint64_t lineBytes_ = 0;
-    std::vector<std::uint64_t> late_;
-    bool atFileStart_ = true;
     bool skipLineFeed_ = false;
     bool tooMany_ = false;
-    bool ended_ = false;
 };
 
 // The price file's path in the current directory: the directory, a separator
@@ -125,6 +100,9 @@ struct LoadOptions {
     std::uint64_t partsFrom = kReadInPartsFrom;
     // Bytes of a part; 0 to choose from the size and the threads.
     std::uint64_t partBytes = 0;
+    // Bytes of text an arena of a part holds before its next line goes to a
+    // new one; smaller than the 4 GiB a row's offset allows only in tests.
+    std::size_t arenaBytes = PriceTable::kMaxRowStart;
     // When given, the part-code finder is built too, with this fold.
     CaseFoldFn fold = nullptr;
     // Called before each new read of a file that changed while it was read,

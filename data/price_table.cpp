@@ -29,6 +29,42 @@ void PriceTable::AddLine(std::string_view line) {
     ++rows_;
 }
 
+char* PriceTable::TextRoom(std::size_t bytes) {
+    PodBuffer<char>& text = arenas_.back().text;
+    char* room = text.grow_by(bytes + kPad);
+    // The pad is read past a short code at the end: it holds nothing unknown.
+    std::memset(room + bytes, 0, kPad);
+    return room;
+}
+
+void PriceTable::KeepText(std::size_t bytes) {
+    PodBuffer<char>& text = arenas_.back().text;
+    text.commit(bytes);
+    std::memset(text.data() + text.size(), 0, kPad);
+}
+
+void PriceTable::CutLastText(std::size_t size) {
+    PodBuffer<char>& text = arenas_.back().text;
+    if (size < text.size()) {
+        text.resize(size);
+        std::memset(text.data() + size, 0, kPad);
+    }
+}
+
+void PriceTable::MoveTextToNewArena(std::size_t offset) {
+    PodBuffer<char>& text = arenas_.back().text;
+    const std::size_t moved = text.size() - std::min(offset, text.size());
+    PodBuffer<char> rest;
+    rest.reserve(moved + kPad);
+    if (moved > 0)
+        std::memcpy(rest.data(), text.data() + text.size() - moved, moved);
+    std::memset(rest.data() + moved, 0, kPad);
+    rest.commit(moved);
+    text.resize(text.size() - moved);
+    NewArena();
+    arenas_.back().text = std::move(rest);
+}
+
 std::string_view PriceTable::Cell(std::size_t row, int column, std::string& scratch) const {
     if (row >= rows_ || column < PartCode || column > RetailPrice)
         return {};

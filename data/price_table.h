@@ -52,6 +52,32 @@ public:
     // Adds one line (without its ending) as the next row.
     void AddLine(std::string_view line);
 
+    // For a load that reads the file straight into the table and finds its
+    // lines where they lie, so that no byte is copied twice. Rows added so
+    // keep their line's ending (CR or CR LF), which Line leaves out: a line
+    // never holds a CR of its own.
+    //
+    // Room for `bytes` more bytes after the last arena's text, with 16 more
+    // readable past them; KeepText makes the first `bytes` read there text.
+    char* TextRoom(std::size_t bytes);
+    void KeepText(std::size_t bytes);
+    // The last arena's text, and cutting it back to its first `size` bytes.
+    std::string_view LastText() const {
+        const Arena& arena = arenas_.back();
+        return {arena.text.data(), arena.text.size()};
+    }
+    void CutLastText(std::size_t size);
+    // The line that starts `offset` bytes into the last arena's text, and
+    // runs to the next row's start or the text's end, is the next row.
+    void AddRowAt(std::size_t offset) {
+        arenas_.back().rowStart.push_back(static_cast<std::uint32_t>(offset));
+        ++rows_;
+    }
+    // Starts a new arena with the last arena's text from `offset` on: rows
+    // are 32-bit offsets, so an arena holds no row past 4 GiB.
+    void MoveTextToNewArena(std::size_t offset);
+    static constexpr std::size_t kMaxRowStart = UINT32_MAX;
+
     // Number of rows of a column. The four counts are always equal.
     std::size_t RowCount(int column) const;
     std::size_t size() const { return rows_; }
@@ -118,8 +144,12 @@ private:
 
         std::string_view Line(std::size_t localRow) const {
             const std::size_t begin = rowStart[localRow];
-            const std::size_t end =
-                localRow + 1 < rowStart.size() ? rowStart[localRow + 1] : text.size();
+            std::size_t end = localRow + 1 < rowStart.size() ? rowStart[localRow + 1] : text.size();
+            // A line read in place ends with its CR or CR LF.
+            if (end > begin && text[end - 1] == '\n' && end - begin >= 2 && text[end - 2] == '\r')
+                end -= 2;
+            else if (end > begin && text[end - 1] == '\r')
+                --end;
             return {text.data() + begin, end - begin};
         }
     };

@@ -123,6 +123,10 @@ void CheckReadInParts(std::string_view bytes, const PriceTable& whole, const Par
                       : 1 + bytes.size() / 8 + (static_cast<unsigned char>(bytes[0]) * 97) % most;
     // Always more than one thread, so that every input meets the parts' joins.
     options.threads = 2 + static_cast<unsigned>(bytes.size() % 2);
+    // Arenas of a few lines for a quarter of the inputs: lines then move to
+    // new arenas as they would past 4 GiB.
+    if (bytes.size() % 4 == 0)
+        options.arenaBytes = 64 + bytes.size() % 192;
     options.progressBudget = bytes.size();
     options.fold = BasicCaseFold;
     PriceTable parted;
