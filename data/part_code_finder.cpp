@@ -26,6 +26,10 @@ constexpr std::uint64_t ByteSwap(std::uint64_t v) {
 
 std::uint64_t BigEndian(const unsigned char* bytes) {
     std::uint64_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, bytes, sizeof v);
+        return ByteSwap(v);
+    }
     for (int i = 0; i < 8; ++i)
         v = v << 8 | bytes[i];
     return v;
@@ -159,31 +163,44 @@ FoldedHead PartCodeGroups::DecodedHeadOf(std::string_view code) {
 }
 
 FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
-    // A byte at a time through a table: a price list in Windows-1252 with
-    // accented codes would otherwise decode and fold each one by a call.
+    // A byte at a time through a table of every byte's folded UTF-8: a price
+    // list in Windows-1252 with accented codes would otherwise decode and
+    // fold each one by a call. An entry is the bytes (up to three, first
+    // lowest) over their count in the low eight bits.
     if (folded1252_.empty()) {
-        folded1252_.resize(128);
-        for (unsigned b = 0; b < 128; ++b) {
-            char bytes[4];
-            const std::size_t n =
-                EncodeUtf8(fold_(Windows1252ToUnicode(static_cast<unsigned char>(128 + b))), bytes);
-            folded1252_[b][0] = static_cast<unsigned char>(std::min<std::size_t>(n, 3));
-            std::memcpy(&folded1252_[b][1], bytes, std::min<std::size_t>(n, 3));
+        folded1252_.resize(256);
+        for (unsigned b = 0; b < 256; ++b) {
+            char bytes[4] = {static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b)};
+            std::size_t n = 1;
+            if (b >= 128)
+                n = std::min<std::size_t>(
+                    EncodeUtf8(fold_(Windows1252ToUnicode(static_cast<unsigned char>(b))), bytes),
+                    3);
+            std::uint32_t entry = 0;
+            for (std::size_t k = n; k-- > 0;)
+                entry = entry << 8 | static_cast<unsigned char>(bytes[k]);
+            folded1252_[b] = entry << 8 | static_cast<std::uint32_t>(n);
         }
     }
-    unsigned char bytes[kLong + 3];
+    // Each character writes four bytes, the last of them zero, so that the
+    // bytes past the last character are zero as a head's must be.
+    unsigned char bytes[kLong + 4 + 3] = {};
     std::size_t have = 0;
+    unsigned high = 0;
     for (std::size_t i = 0; i < code.size() && have < kLong; ++i) {
         const auto b = static_cast<unsigned char>(code[i]);
-        if (b < 0x80) {
-            bytes[have++] = b >= 'A' && b <= 'Z' ? static_cast<unsigned char>(b + 32) : b;
-            continue;
+        high |= b;
+        const std::uint32_t entry = folded1252_[b];
+        if constexpr (std::endian::native == std::endian::little) {
+            const std::uint32_t folded = entry >> 8;
+            std::memcpy(bytes + have, &folded, 4);
+        } else {
+            for (unsigned k = 0; k < 3; ++k)
+                bytes[have + k] = static_cast<unsigned char>(entry >> (8 * (k + 1)));
         }
-        decoded_ = true;
-        const std::array<unsigned char, 4>& folded = folded1252_[b - 128];
-        for (unsigned k = 1; k <= folded[0]; ++k)
-            bytes[have++] = folded[k];
+        have += entry & 0xFF;
     }
+    decoded_ = decoded_ || (high & 0x80) != 0;
     return HeadOfBytes(bytes, have);
 }
 

@@ -104,9 +104,9 @@ private:
     CaseFoldFn fold_;
     HeadsRoom* room_;
     bool decoded_ = false; // a code held a byte above 127
-    // The folded UTF-8 bytes of each Windows-1252 byte above 127 (a length and
-    // up to three bytes), made when the run first needs them.
-    std::vector<std::array<unsigned char, 4>> folded1252_;
+    // The folded UTF-8 bytes of each Windows-1252 byte, made when the run
+    // first needs them.
+    std::vector<std::uint32_t> folded1252_;
     std::size_t rows_ = 0;
     std::size_t expected_ = 0;
     std::size_t ordered_ = 0; // rows from the start that are in order
