@@ -22,8 +22,10 @@ constexpr std::size_t kBlockSize = 1 << 17;
 // Parts per thread: the calling thread also paints the bar, so the others
 // take over its parts as they finish theirs, and the last part to end keeps
 // the other threads waiting for less (four a thread left one idle for up to
-// 90 ms of a 10M-line load).
-constexpr std::uint64_t kPartsPerThread = 8;
+// 90 ms of a 10M-line load). Sixteen rather than eight: the finder groups a
+// part's rows in less memory, and a 10M-line file out of order loaded with
+// 5% less time and 10 MB less memory.
+constexpr std::uint64_t kPartsPerThread = 16;
 constexpr std::uint64_t kSmallestPart = 1 << 20;
 // How often the bar hears of the lines read: 25 times a second. Every 10 ms,
 // painting it made the calling thread's parts a third slower than the others'.
