@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace pricelookup;
 using pricelookup::testing::Lines;
 using pricelookup::testing::RowBuilder;
@@ -123,4 +125,31 @@ TEST(price_table, long_fields_and_many_rows_round_trip) {
     EXPECT_EQ(table.Text(1000, 1), "999");
     EXPECT_EQ(table.Text(1000, 2), std::string(999, 'd'));
     EXPECT_EQ(table.Text(1000, 4), "0.00");
+}
+
+// Bytes read straight into the table keep each line's ending, which Line
+// leaves out: CR LF or a lone CR, never an LF of the line's own. Moving the
+// unread rest to a new arena keeps every row where it was.
+TEST(price_table, rows_read_in_place_leave_out_their_endings) {
+    const std::string bytes = "A1,x\r\nB2,y\n\r\nC3\rD4,z\n";
+    PriceTable table;
+    std::memcpy(table.TextRoom(bytes.size()), bytes.data(), bytes.size());
+    table.KeepText(bytes.size());
+    for (std::size_t start : {0, 6, 13, 16})
+        table.AddRowAt(start);
+    EXPECT_EQ(Rows(table), (Lines{"A1 | x | 0.00 | 0.00", "B2 | y\n | 0.00 | 0.00",
+                                  "C3 |  | 0.00 | 0.00", "D4 | z\n | 0.00 | 0.00"}));
+
+    PriceTable moved;
+    std::memcpy(moved.TextRoom(bytes.size()), bytes.data(), bytes.size());
+    moved.KeepText(bytes.size());
+    moved.AddRowAt(0);
+    moved.MoveTextToNewArena(6);
+    for (std::size_t start : {0, 7}) // B2 and C3, now in the new arena
+        moved.AddRowAt(start);
+    moved.CutLastText(10); // D4 was read past the part's end
+    EXPECT_EQ(moved.Line(0), "A1,x");
+    EXPECT_EQ(moved.Line(1), "B2,y\n");
+    EXPECT_EQ(moved.Line(2), "C3");
+    EXPECT_EQ(moved.size(), 3u);
 }
