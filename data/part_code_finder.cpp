@@ -35,9 +35,17 @@ std::uint64_t BigEndian(const unsigned char* bytes) {
     return v;
 }
 
-// The n low bytes of a little-endian word (all when n >= 8).
+// The n low bytes of a little-endian word (all when n >= 8). From a table:
+// codes of every length follow each other, and a branch on the length
+// guessed wrong for most of them.
+constexpr auto kLowBytes = [] {
+    std::array<std::uint64_t, 9> masks{};
+    for (std::size_t n = 1; n <= 8; ++n)
+        masks[n] = masks[n - 1] << 8 | 0xFF;
+    return masks;
+}();
 std::uint64_t LowBytes(std::size_t n) {
-    return n >= 8 ? ~std::uint64_t{0} : n == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * n);
+    return kLowBytes[std::min<std::size_t>(n, 8)];
 }
 
 // Folds the ASCII letters of eight bytes that are all below 128: bit 7 of a
@@ -351,9 +359,8 @@ void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
     for (std::size_t g = 0; g < kGroups; ++g)
         groupStart_[g + 1] += groupStart_[g];
     entries_.resize(groupStart_[kGroups]);
-    PodBuffer<std::uint32_t> fill;
-    fill.resize(kGroups);
-    std::memcpy(fill.data(), groupStart_.data(), kGroups * sizeof(std::uint32_t));
+    // Each group's start serves as where its next row goes; once every row
+    // is in, it is where the next group starts, and moves up by one.
     firstShared_ = kNoRow;
     for (std::size_t i = 0; i < n; ++i) {
         Place place;
@@ -367,8 +374,11 @@ void PartCodeGroups::Group(const PriceTable& table, std::size_t firstRow) {
         if (!(place & kNoFirstByte) && firstByByte_[firstByte] == kNoRow)
             firstByByte_[firstByte] = row;
         if (!(place & kNoGroup))
-            entries_[fill[place >> 32 & 0xFFFF]++] = {row, static_cast<std::uint32_t>(place)};
+            entries_[groupStart_[place >> 32 & 0xFFFF]++] = {row,
+                                                             static_cast<std::uint32_t>(place)};
     }
+    std::memmove(groupStart_.data() + 1, groupStart_.data(), kGroups * sizeof(std::uint32_t));
+    groupStart_[0] = 0;
 }
 
 PartCodeFinder::PartCodeFinder(const PriceTable& table, TextEncoding encoding, CaseFoldFn fold,
