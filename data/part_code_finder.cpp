@@ -190,26 +190,27 @@ FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
             folded1252_[b] = entry << 8 | static_cast<std::uint32_t>(n);
         }
     }
-    // Each character writes four bytes, the last of them zero, so that the
-    // bytes past the last character are zero as a head's must be.
-    unsigned char bytes[kLong + 4 + 3] = {};
-    std::size_t have = 0;
-    unsigned high = 0;
+    // The folded bytes go straight into the head's two words: built in a
+    // buffer, they were read back before its last stores had landed.
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    std::uint32_t have = 0;
+    unsigned any = 0;
     for (std::size_t i = 0; i < code.size() && have < kLong; ++i) {
         const auto b = static_cast<unsigned char>(code[i]);
-        high |= b;
-        const std::uint32_t entry = folded1252_[b];
-        if constexpr (std::endian::native == std::endian::little) {
-            const std::uint32_t folded = entry >> 8;
-            std::memcpy(bytes + have, &folded, 4);
-        } else {
-            for (unsigned k = 0; k < 3; ++k)
-                bytes[have + k] = static_cast<unsigned char>(entry >> (8 * (k + 1)));
+        any |= b;
+        std::uint32_t entry = folded1252_[b];
+        for (std::uint32_t n = entry & 0xFF; n > 0; --n, ++have) {
+            entry >>= 8;
+            const std::uint64_t byte = entry & 0xFF;
+            if (have < 8)
+                high |= byte << (56 - 8 * have);
+            else if (have < 16)
+                low |= byte << (120 - 8 * have);
         }
-        have += entry & 0xFF;
     }
-    decoded_ = decoded_ || (high & 0x80) != 0;
-    return HeadOfBytes(bytes, have);
+    decoded_ = decoded_ || (any & 0x80) != 0;
+    return {high, low, std::min(have, kLong)};
 }
 
 bool PartCodeGroups::LongCodeFollowsLast(std::string_view code) {
