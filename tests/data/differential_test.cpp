@@ -261,6 +261,32 @@ std::string ManyRecords(int count) {
 
 } // namespace
 
+// A part whose last line runs far past its end reads on in blocks that
+// grow, past the room it took; a line longer than an arena holds stays
+// whole in one. Lines of 300, 5,000 and 200,000 bytes among short ones.
+TEST(reading_in_parts, lines_far_longer_than_a_part_read_as_in_one_pass) {
+    std::string bytes;
+    for (std::size_t length : {300, 5'000, 200'000}) {
+        bytes += "A1,short,100,200\r\n";
+        bytes += "L" + std::to_string(length) + ",\"" + std::string(length, 'x') + "\",1,2\r\n";
+        bytes += "B2,after,3,4\r";
+    }
+    bytes += "C3,last,5,6";
+    PriceTable whole;
+    ASSERT_TRUE(LoadPriceBytes(bytes, whole, nullptr).ok);
+    for (std::uint64_t part : {100, 4'096, 70'000}) {
+        for (std::size_t arena : {std::size_t{64}, PriceTable::kMaxRowStart}) {
+            LoadOptions options = InParts(part, 2 + part % 2);
+            options.arenaBytes = arena;
+            PriceTable parted;
+            ASSERT_TRUE(LoadPriceBytes(bytes, parted, nullptr, options).ok);
+            EXPECT_TRUE(pricelookup::testing::SameLines(parted, whole))
+                << "parts of " << part << ", arenas of " << arena;
+            EXPECT_EQ(parted.Text(7, PartCode), "L200000");
+        }
+    }
+}
+
 // The row limit holds for the whole file, whichever part passes it.
 TEST(reading_in_parts, the_row_limit_is_kept_as_in_one_pass) {
     FileMaker maker(5);
