@@ -305,8 +305,12 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
               const LoadOptions& options, std::atomic<std::uint64_t>& rowsSoFar,
               std::atomic<bool>& stop, const std::function<void()>& betweenBlocks) {
     const std::optional<std::uint64_t> start = PartStart(part, readAt, stop);
-    if (!start)
+    if (!start) {
+        // No line of its own: its groups let go of the load's room all the same.
+        if (part.groups)
+            part.groups->Finish(part.table, 0);
         return;
+    }
     std::uint64_t linesTold = 0;
     PartReader reader(part, first, size, readAt, options);
     reader.Read(*start, [&] {
