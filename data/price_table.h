@@ -38,13 +38,13 @@ inline std::string_view PopulateForm(std::string_view theStr, int tCol, std::str
 // one row in all four columns; row r of each column comes from line r + 1.
 // Rows are 0-based here; the lists show them in file order.
 //
-// The table keeps each line as it was read, without its ending, and cuts it
-// into fields only when a row is asked for: the lists show a screenful of
-// rows at a time, so the load copies bytes and nothing more. Lines live in
-// arenas, one after the other; besides its bytes a row costs one 32-bit
-// offset. A table loaded in parts keeps one arena per part, joined by row
-// number rather than copied together; an arena that would pass 4 GiB is
-// closed and the rows go on in a new one.
+// The table keeps each line as it was read, and cuts it into fields only
+// when a row is asked for: the lists show a screenful of rows at a time, so
+// the load reads bytes and nothing more. Lines live in arenas, one after the
+// other; besides its bytes a row costs one 32-bit offset. A table loaded in
+// parts keeps one arena per part, read into straight from the file with the
+// lines' endings, and joined by row number rather than copied together; an
+// arena that would pass 4 GiB is closed and the rows go on in a new one.
 class PriceTable {
 public:
     PriceTable();
