@@ -331,3 +331,57 @@ TEST(prefix_find, every_shape_of_price_list_finds_as_a_linear_scan) {
         }
     }
 }
+
+// Windows-1252 letters fold to one, two or three UTF-8 bytes, so a head's
+// bytes land across its two words and past its sixteen: € at bytes 7 to 9,
+// Š at 15 and 16, É past 16, and codes of nothing but them. In code order and
+// shuffled, in one pass and in parts, where the first part decodes valid
+// UTF-8 before the others show the file is not UTF-8, and is learnt again.
+TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
+    const char* const stems[] = {"ABCDEFG\x80x",
+                                 "abcdefghijklmn\x8Az",
+                                 "ABCDEFGHIJKLMNO\x9A",
+                                 "ABCDEFGHIJKLMNOP\xC9",
+                                 "\xC9\xE9\xC9\xE9\xC9\xE9\xC9\xE9\xC9",
+                                 "\x80\x80\x80\x80\x80\x80"};
+    std::vector<std::string> codes;
+    for (int i = 0; i < 1000; ++i)
+        for (const char* stem : stems)
+            codes.push_back(stem + std::to_string(i % 7) + "-" + std::to_string(i));
+    auto folded = [](const std::string& code) {
+        std::string out;
+        AppendFolded(code, TextEncoding::Windows1252, BasicCaseFold, out);
+        return out;
+    };
+    std::sort(codes.begin(), codes.end(),
+              [&](const std::string& a, const std::string& b) { return folded(a) < folded(b); });
+    std::vector<std::string> shuffled = codes;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+    for (const std::vector<std::string>* order : {&codes, &shuffled}) {
+        // Out of order, so that the second row's head is kept: as UTF-8 "éa",
+        // which the finder must learn again as "Ã©a".
+        std::string bytes = "\xC3\xA9z,valid UTF-8,1,2\r\n\xC3\xA9"
+                            "a,valid UTF-8,1,2\r\n";
+        for (const std::string& code : *order)
+            bytes += code + ",Part,100,200\r\n";
+        for (std::uint64_t partBytes : {std::uint64_t{0}, bytes.size() / 5}) {
+            LoadOptions options;
+            options.fold = BasicCaseFold;
+            options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
+            options.partBytes = partBytes;
+            options.threads = 2;
+            PriceTable table;
+            const LoadResult loaded = LoadPriceBytes(bytes, table, nullptr, options);
+            ASSERT_TRUE(loaded.ok && loaded.finder);
+            ASSERT_EQ(loaded.encoding, TextEncoding::Windows1252);
+            const LinearFinder linear(table, loaded.encoding);
+            std::vector<std::string> rows = {"\xC3\xA9z", "\xC3\xA9"
+                                                          "a"};
+            rows.insert(rows.end(), order->begin(), order->end());
+            for (const std::string& probe : ProbesOf(rows, loaded.encoding))
+                ASSERT_EQ(loaded.finder->Find(probe), linear.Find(probe))
+                    << (order == &codes ? "in order" : "shuffled") << ", parts of " << partBytes
+                    << ", text " << probe;
+        }
+    }
+}
