@@ -14,6 +14,8 @@ namespace {
 constexpr std::uint32_t kNoRow = UINT32_MAX;
 // The head's size for a code of more than 16 folded bytes.
 constexpr std::uint32_t kLong = 17;
+// A head's 16 bytes in one value, first byte highest.
+__extension__ using HeadBits = unsigned __int128;
 // Up to this many shared bytes, the group and the next four bytes after them
 // are within the head's 16; past it they are read from the code.
 constexpr std::uint32_t kMaxSkip = 10;
@@ -174,7 +176,7 @@ FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
     // A byte at a time through a table of every byte's folded UTF-8: a price
     // list in Windows-1252 with accented codes would otherwise decode and
     // fold each one by a call. An entry is the bytes (up to three, first
-    // lowest) over their count in the low eight bits.
+    // highest) over their count in the low eight bits.
     if (folded1252_.empty()) {
         folded1252_.resize(256);
         for (unsigned b = 0; b < 256; ++b) {
@@ -185,32 +187,60 @@ FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
                     EncodeUtf8(fold_(Windows1252ToUnicode(static_cast<unsigned char>(b))), bytes),
                     3);
             std::uint32_t entry = 0;
-            for (std::size_t k = n; k-- > 0;)
+            for (std::size_t k = 0; k < n; ++k)
                 entry = entry << 8 | static_cast<unsigned char>(bytes[k]);
             folded1252_[b] = entry << 8 | static_cast<std::uint32_t>(n);
         }
     }
-    // The folded bytes go straight into the head's two words: built in a
-    // buffer, they were read back before its last stores had landed.
-    std::uint64_t high = 0;
-    std::uint64_t low = 0;
-    std::uint32_t have = 0;
-    unsigned any = 0;
-    for (std::size_t i = 0; i < code.size() && have < kLong; ++i) {
-        const auto b = static_cast<unsigned char>(code[i]);
-        any |= b;
-        std::uint32_t entry = folded1252_[b];
-        for (std::uint32_t n = entry & 0xFF; n > 0; --n, ++have) {
-            entry >>= 8;
-            const std::uint64_t byte = entry & 0xFF;
-            if (have < 8)
-                high |= byte << (56 - 8 * have);
-            else if (have < 16)
-                low |= byte << (120 - 8 * have);
+    // The code's first 16 bytes, first highest. Its ASCII letters are folded
+    // eight at a time, and the runs of ASCII bytes moved into the head whole:
+    // only a byte above 127 goes through the table, and moves the bytes after
+    // it along by the bytes its fold takes. Byte by byte, a code took as long
+    // as the rest of its load.
+    constexpr std::uint64_t kHigh = 0x8080808080808080;
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(code.size(), 16));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(code.data());
+    std::uint64_t first = BigEndian(bytes) & ~LowBytes(8 - std::min(n, 8u));
+    std::uint64_t second = BigEndian(bytes + 8) & ~LowBytes(n > 8 ? 16 - n : 8);
+    // Two words, not an array: an array was stored, then read back whole
+    // before the stores had landed.
+    const std::uint64_t firstAbove127 = first & kHigh;
+    const std::uint64_t secondAbove127 = second & kHigh;
+    // Left out of the fold, where they would carry into the byte before.
+    first = FoldAscii(first & ~((firstAbove127 >> 7) * 0xFF));
+    second = FoldAscii(second & ~((secondAbove127 >> 7) * 0xFF));
+    const HeadBits ascii = static_cast<HeadBits>(first) << 64 | second;
+    HeadBits head = 0;
+    std::uint32_t have = 0; // bytes of the head placed, past 16 too
+    std::uint32_t from = 0; // the code's first byte not yet placed
+    auto placeAscii = [&](std::uint32_t to) {
+        if (to > from && have < 16)
+            head |= (ascii << (8 * from) & ~HeadBits(0) << (128 - 8 * (to - from))) >> (8 * have);
+        have += to - from;
+    };
+    // The bytes above 127 of one word, `at` its first byte's place in the code.
+    auto placeAbove127 = [&](std::uint64_t high, std::uint32_t at) {
+        for (; high != 0; high <<= 8, ++at) {
+            const auto skip = static_cast<std::uint32_t>(std::countl_zero(high) / 8);
+            at += skip;
+            high <<= 8 * skip;
+            placeAscii(at);
+            const std::uint32_t entry = folded1252_[bytes[at]];
+            have += entry & 0xFF;
+            const HeadBits folded = entry >> 8;
+            if (have <= 16)
+                head |= folded << (128 - 8 * have);
+            else if (have - (entry & 0xFF) < 16)
+                head |= folded >> (8 * (have - 16)); // its first bytes end the head
+            from = at + 1;
         }
-    }
-    decoded_ = decoded_ || (any & 0x80) != 0;
-    return {high, low, std::min(have, kLong)};
+    };
+    placeAbove127(firstAbove127, 0);
+    placeAbove127(secondAbove127, 8);
+    placeAscii(n);
+    decoded_ = decoded_ || (firstAbove127 | secondAbove127) != 0;
+    return {static_cast<std::uint64_t>(head >> 64), static_cast<std::uint64_t>(head),
+            code.size() > 16 ? kLong : std::min(have, kLong)};
 }
 
 bool PartCodeGroups::LongCodeFollowsLast(std::string_view code) {

@@ -334,7 +334,9 @@ TEST(prefix_find, every_shape_of_price_list_finds_as_a_linear_scan) {
 
 // Windows-1252 letters fold to one, two or three UTF-8 bytes, so a head's
 // bytes land across its two words and past its sixteen: € at bytes 7 to 9,
-// Š at 15 and 16, É past 16, and codes of nothing but them. In code order and
+// Š at 15 and 16, É past 16, and codes of nothing but them; ASCII after a
+// letter that ends at byte 15, and letters right before a byte above 127,
+// which a fold of eight bytes at once must not touch. In code order and
 // shuffled, in one pass and in parts, where the first part decodes valid
 // UTF-8 before the others show the file is not UTF-8, and is learnt again.
 TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
@@ -343,7 +345,9 @@ TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
                                  "ABCDEFGHIJKLMNO\x9A",
                                  "ABCDEFGHIJKLMNOP\xC9",
                                  "\xC9\xE9\xC9\xE9\xC9\xE9\xC9\xE9\xC9",
-                                 "\x80\x80\x80\x80\x80\x80"};
+                                 "\x80\x80\x80\x80\x80\x80",
+                                 "ABCDEFGHIJKLM\xE9xy",
+                                 "@\xC9Z\xDCz\xFF"};
     std::vector<std::string> codes;
     for (int i = 0; i < 1000; ++i)
         for (const char* stem : stems)
@@ -378,7 +382,16 @@ TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
             std::vector<std::string> rows = {"\xC3\xA9z", "\xC3\xA9"
                                                           "a"};
             rows.insert(rows.end(), order->begin(), order->end());
-            for (const std::string& probe : ProbesOf(rows, loaded.encoding))
+            std::vector<std::string> probes = ProbesOf(rows, loaded.encoding);
+            // Every stem, whichever rows the probes above met.
+            for (const char* stem : stems) {
+                std::string text;
+                AppendFolded(
+                    stem, TextEncoding::Windows1252, [](char32_t c) { return c; }, text);
+                for (std::size_t size = 1; size <= text.size(); ++size)
+                    probes.push_back(text.substr(0, size));
+            }
+            for (const std::string& probe : probes)
                 ASSERT_EQ(loaded.finder->Find(probe), linear.Find(probe))
                     << (order == &codes ? "in order" : "shuffled") << ", parts of " << partBytes
                     << ", text " << probe;
