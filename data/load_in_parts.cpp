@@ -102,6 +102,8 @@ private:
     Scan ScanLines();
     // The line from `begin` to `end` of the arena's `text` is the next row.
     bool AddRow(const char* text, std::size_t begin, std::size_t end);
+    // Hands the finder the codes of the rows added since it was last told.
+    void AddCodes();
     bool LineStartEndsPart(std::size_t lineStart);
     void ReserveRest(std::uint64_t start, std::uint64_t read);
     void Rebase(std::size_t offset);
@@ -121,6 +123,13 @@ private:
     std::uint64_t lineBytes_ = 0;
     Utf8Validator utf8_;
     std::string scratch_;
+    // The codes of the rows added, handed to the finder in one call: with a
+    // call for every row, the reader's state and the finder's were written
+    // back and read again around each one. Views of the arena's text, which
+    // stays where it is while its lines are found.
+    static constexpr std::size_t kCodesAtOnce = 256;
+    std::string_view codes_[kCodesAtOnce];
+    std::size_t pendingCodes_ = 0;
 };
 
 bool PartReader::LineStartEndsPart(std::size_t lineStart) {
@@ -140,14 +149,32 @@ bool PartReader::AddRow(const char* text, std::size_t begin, std::size_t end) {
         begin += 3;
     table_.AddRowAt(begin);
     ++part_.lines;
-    if (part_.groups)
-        part_.groups->Add(PriceTable::PartCodeOf({text + begin, end - begin}, scratch_));
+    if (part_.groups) {
+        const std::string_view code = PriceTable::PartCodeOf({text + begin, end - begin}, scratch_);
+        if (code.data() == scratch_.data()) {
+            // A quoted code, unquoted in the scratch that the next one takes.
+            AddCodes();
+            part_.groups->Add(code);
+        } else {
+            codes_[pendingCodes_++] = code;
+            if (pendingCodes_ == kCodesAtOnce)
+                AddCodes();
+        }
+    }
     return true;
+}
+
+void PartReader::AddCodes() {
+    if (pendingCodes_ > 0)
+        part_.groups->Add({codes_, pendingCodes_});
+    pendingCodes_ = 0;
 }
 
 PartReader::Scan PartReader::ScanText() {
     for (;;) {
         const Scan scan = ScanLines();
+        // Before the text can move: a new arena, or more text read.
+        AddCodes();
         if (scan != Scan::NewArena)
             return scan;
         // The next line would start past what a row's offset holds.
@@ -260,6 +287,7 @@ template <typename Between> void PartReader::Read(std::uint64_t start, Between&&
             if (!afterCr_ && lineStart_ < textEnd &&
                 !AddRow(table_.LastText().data(), lineStart_, textEnd))
                 scan = Scan::Stop;
+            AddCodes();
             lineStart_ = textEnd;
             scan = scan == Scan::Stop ? scan : Scan::Ended;
         } else {

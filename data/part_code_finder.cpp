@@ -263,7 +263,8 @@ bool PartCodeGroups::LongCodeFollowsLast(std::string_view code) {
     return ordered;
 }
 
-void PartCodeGroups::Add(std::string_view code) {
+// Inlined in both: in a loop over many rows, the run's state stays at hand.
+[[gnu::always_inline]] inline void PartCodeGroups::AddCode(std::string_view code) {
     // Every code of most price lists is ASCII, and follows the one before.
     FoldedHead head;
     if (!AsciiHead(code, head))
@@ -286,6 +287,15 @@ void PartCodeGroups::Add(std::string_view code) {
         heads_.push_back(head);
     }
     ++rows_;
+}
+
+void PartCodeGroups::Add(std::string_view code) {
+    AddCode(code);
+}
+
+void PartCodeGroups::Add(std::span<const std::string_view> codes) {
+    for (const std::string_view code : codes)
+        AddCode(code);
 }
 
 void PartCodeGroups::Finish(const PriceTable& table, std::size_t firstRow) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     // The part code of the run's next row, as the table holds it: 16 bytes are
     // readable from its start, past the end of a shorter code.
     void Add(std::string_view code);
+    // The next rows' codes, as above, at once.
+    void Add(std::span<const std::string_view> codes);
     // About how many rows the run will have: room for the heads of a tail is
     // then taken once, rather than grown and copied.
     void ExpectRows(std::size_t rows) { expected_ = rows; }
@@ -90,6 +93,7 @@ private:
     // only from some thousand rows on.
     static constexpr std::size_t kGroupedFrom = 4096;
 
+    void AddCode(std::string_view code);
     // The head of a code with a byte above 127 in its first 16.
     FoldedHead DecodedHeadOf(std::string_view code);
     FoldedHead Windows1252HeadOf(std::string_view code);
