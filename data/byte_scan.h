@@ -27,6 +27,19 @@ inline unsigned MatchMask16(const char* p, char c) {
 #endif
 }
 
+// Of the sixteen bytes at `p`, those above 127: bit i for byte i.
+inline unsigned HighBytes16(const char* p) {
+#if defined(__SSE2__)
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+#else
+    unsigned mask = 0;
+    for (unsigned i = 0; i < 16; ++i)
+        mask |= unsigned{static_cast<unsigned char>(p[i]) >= 0x80} << i;
+    return mask;
+#endif
+}
+
 // Whether any of the 64 bytes at `p` is above 127.
 inline bool AnyHighByte64(const unsigned char* p) {
 #if defined(__SSE2__)
