@@ -1,5 +1,6 @@
 #include "part_code_finder.h"
 
+#include "byte_scan.h"
 #include "parallel.h"
 
 #include <algorithm>
@@ -76,6 +77,58 @@ std::uint64_t FoldAscii(std::uint64_t w) {
     head.low = ByteSwap(FoldAscii(w[1]));
     head.size = code.size() > 16 ? kLong : static_cast<std::uint32_t>(code.size());
     return true;
+}
+
+// The head of a code with a byte above 127 among its first 16 (16 bytes
+// from its start readable). Its ASCII letters are folded eight at a time,
+// and its runs of ASCII bytes moved into the head whole; foldAt(at, left),
+// for the `left` bytes of the code from `at`, gives the folded character
+// there (an entry of the tables below, 0 to give up) and the bytes it
+// takes, and moves the bytes after it along by the bytes of its fold. Byte
+// by byte, an accented code took as long as the rest of its load.
+// `decoded` is set when a byte above 127 was decoded.
+template <typename FoldAt>
+std::optional<FoldedHead> HeadWithHighBytes(std::string_view code, FoldAt&& foldAt, bool& decoded) {
+    constexpr std::uint64_t kHigh = 0x8080808080808080;
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(code.size(), 16));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(code.data());
+    std::uint64_t first = BigEndian(bytes) & ~LowBytes(8 - std::min(n, 8u));
+    std::uint64_t second = BigEndian(bytes + 8) & ~LowBytes(n > 8 ? 16 - n : 8);
+    // Left out of the fold, where they would carry into the byte before.
+    // Two words, not an array: an array was stored, then read back whole
+    // before the stores had landed.
+    first = FoldAscii(first & ~(((first & kHigh) >> 7) * 0xFF));
+    second = FoldAscii(second & ~(((second & kHigh) >> 7) * 0xFF));
+    const HeadBits ascii = static_cast<HeadBits>(first) << 64 | second;
+    HeadBits head = 0;
+    std::uint32_t have = 0; // bytes of the head placed, past 16 too
+    std::uint32_t from = 0; // the code's first byte not yet placed
+    auto placeAscii = [&](std::uint32_t to) {
+        if (to <= from)
+            return;
+        if (have < 16)
+            head |= (ascii << (8 * from) & ~HeadBits(0) << (128 - 8 * (to - from))) >> (8 * have);
+        have += to - from;
+    };
+    for (unsigned above127 = HighBytes16(code.data()) & ((1u << n) - 1); above127 != 0;
+         above127 &= ~0u << from) {
+        const auto at = static_cast<std::uint32_t>(std::countr_zero(above127));
+        placeAscii(at);
+        const auto [entry, used] = foldAt(bytes + at, code.size() - at);
+        if (entry == 0)
+            return std::nullopt;
+        have += entry & 0xFF;
+        const HeadBits folded = entry >> 8;
+        if (have <= 16)
+            head |= folded << (128 - 8 * have);
+        else if (have - (entry & 0xFF) < 16)
+            head |= folded >> (8 * (have - 16)); // its first bytes end the head
+        from = at + static_cast<std::uint32_t>(used);
+        decoded = true;
+    }
+    placeAscii(n);
+    return FoldedHead{static_cast<std::uint64_t>(head >> 64), static_cast<std::uint64_t>(head),
+                      code.size() > 16 ? kLong : std::min(have, kLong)};
 }
 
 FoldedHead HeadOfBytes(const unsigned char* bytes, std::size_t size) {
@@ -167,80 +220,67 @@ FoldedHead PartCodeGroups::DecodedHeadOf(std::string_view code) {
     // Bytes that are not UTF-8 make the whole file Windows-1252.
     if (assumed_ == TextEncoding::Utf8 && !decoded_ && !ValidUtf8(code))
         assumed_ = TextEncoding::Windows1252;
+    bool decoded = false;
+    std::optional<FoldedHead> head;
     if (assumed_ == TextEncoding::Windows1252)
-        return Windows1252HeadOf(code);
+        head = HeadWithHighBytes(
+            code,
+            [this](const unsigned char* at, std::size_t) {
+                return std::pair{Folded1252(*at), std::size_t{1}};
+            },
+            decoded);
+    else
+        head = HeadWithHighBytes(
+            code,
+            [this](const unsigned char* at, std::size_t left) {
+                return std::pair{FoldedUtf8Pair(at, left), std::size_t{2}};
+            },
+            decoded);
+    if (head) {
+        decoded_ = decoded_ || decoded;
+        return *head;
+    }
+    // A character of three or four bytes, or bytes that are not UTF-8.
     return DecodedHead(code, assumed_, fold_, decoded_);
 }
 
-FoldedHead PartCodeGroups::Windows1252HeadOf(std::string_view code) {
-    // A byte at a time through a table of every byte's folded UTF-8: a price
-    // list in Windows-1252 with accented codes would otherwise decode and
-    // fold each one by a call. An entry is the bytes (up to three, first
-    // highest) over their count in the low eight bits.
+// Folded characters come from tables, made as a run first needs them: a
+// price list with accented codes would otherwise decode and fold each one by
+// a call. An entry is the folded UTF-8 bytes (up to three, first highest)
+// over their count in the low eight bits; 0 when it is not known yet, or the
+// character is left to the slow road.
+std::uint32_t PartCodeGroups::FoldedEntry(char32_t c) const {
+    char bytes[4];
+    const std::size_t n = EncodeUtf8(fold_(c), bytes);
+    if (n > 3)
+        return 0;
+    std::uint32_t entry = 0;
+    for (std::size_t k = 0; k < n; ++k)
+        entry = entry << 8 | static_cast<unsigned char>(bytes[k]);
+    return entry << 8 | static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t PartCodeGroups::Folded1252(unsigned char byte) {
     if (folded1252_.empty()) {
-        folded1252_.resize(256);
-        for (unsigned b = 0; b < 256; ++b) {
-            char bytes[4] = {static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b)};
-            std::size_t n = 1;
-            if (b >= 128)
-                n = std::min<std::size_t>(
-                    EncodeUtf8(fold_(Windows1252ToUnicode(static_cast<unsigned char>(b))), bytes),
-                    3);
-            std::uint32_t entry = 0;
-            for (std::size_t k = 0; k < n; ++k)
-                entry = entry << 8 | static_cast<unsigned char>(bytes[k]);
-            folded1252_[b] = entry << 8 | static_cast<std::uint32_t>(n);
-        }
+        folded1252_.resize(128);
+        for (unsigned b = 128; b < 256; ++b)
+            folded1252_[b - 128] = FoldedEntry(Windows1252ToUnicode(static_cast<unsigned char>(b)));
     }
-    // The code's first 16 bytes, first highest. Its ASCII letters are folded
-    // eight at a time, and the runs of ASCII bytes moved into the head whole:
-    // only a byte above 127 goes through the table, and moves the bytes after
-    // it along by the bytes its fold takes. Byte by byte, a code took as long
-    // as the rest of its load.
-    constexpr std::uint64_t kHigh = 0x8080808080808080;
-    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(code.size(), 16));
-    const auto* bytes = reinterpret_cast<const unsigned char*>(code.data());
-    std::uint64_t first = BigEndian(bytes) & ~LowBytes(8 - std::min(n, 8u));
-    std::uint64_t second = BigEndian(bytes + 8) & ~LowBytes(n > 8 ? 16 - n : 8);
-    // Two words, not an array: an array was stored, then read back whole
-    // before the stores had landed.
-    const std::uint64_t firstAbove127 = first & kHigh;
-    const std::uint64_t secondAbove127 = second & kHigh;
-    // Left out of the fold, where they would carry into the byte before.
-    first = FoldAscii(first & ~((firstAbove127 >> 7) * 0xFF));
-    second = FoldAscii(second & ~((secondAbove127 >> 7) * 0xFF));
-    const HeadBits ascii = static_cast<HeadBits>(first) << 64 | second;
-    HeadBits head = 0;
-    std::uint32_t have = 0; // bytes of the head placed, past 16 too
-    std::uint32_t from = 0; // the code's first byte not yet placed
-    auto placeAscii = [&](std::uint32_t to) {
-        if (to > from && have < 16)
-            head |= (ascii << (8 * from) & ~HeadBits(0) << (128 - 8 * (to - from))) >> (8 * have);
-        have += to - from;
-    };
-    // The bytes above 127 of one word, `at` its first byte's place in the code.
-    auto placeAbove127 = [&](std::uint64_t high, std::uint32_t at) {
-        for (; high != 0; high <<= 8, ++at) {
-            const auto skip = static_cast<std::uint32_t>(std::countl_zero(high) / 8);
-            at += skip;
-            high <<= 8 * skip;
-            placeAscii(at);
-            const std::uint32_t entry = folded1252_[bytes[at]];
-            have += entry & 0xFF;
-            const HeadBits folded = entry >> 8;
-            if (have <= 16)
-                head |= folded << (128 - 8 * have);
-            else if (have - (entry & 0xFF) < 16)
-                head |= folded >> (8 * (have - 16)); // its first bytes end the head
-            from = at + 1;
-        }
-    };
-    placeAbove127(firstAbove127, 0);
-    placeAbove127(secondAbove127, 8);
-    placeAscii(n);
-    decoded_ = decoded_ || (firstAbove127 | secondAbove127) != 0;
-    return {static_cast<std::uint64_t>(head >> 64), static_cast<std::uint64_t>(head),
-            code.size() > 16 ? kLong : std::min(have, kLong)};
+    return folded1252_[byte - 128];
+}
+
+std::uint32_t PartCodeGroups::FoldedUtf8Pair(const unsigned char* at, std::size_t left) {
+    // Characters of two bytes (U+0080 to U+07FF: the accented Latin letters,
+    // Greek, Cyrillic, Hebrew, Arabic) only.
+    if (left < 2 || at[0] < 0xC2 || at[0] > 0xDF || (at[1] & 0xC0) != 0x80)
+        return 0;
+    const auto c = static_cast<char32_t>((at[0] & 0x1F) << 6 | (at[1] & 0x3F));
+    if (foldedUtf8_.empty())
+        foldedUtf8_.resize(0x800 - 0x80);
+    std::uint32_t& entry = foldedUtf8_[c - 0x80];
+    if (entry == 0)
+        entry = FoldedEntry(c);
+    return entry;
 }
 
 bool PartCodeGroups::LongCodeFollowsLast(std::string_view code) {

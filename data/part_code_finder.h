@@ -96,7 +96,9 @@ private:
     void AddCode(std::string_view code);
     // The head of a code with a byte above 127 in its first 16.
     FoldedHead DecodedHeadOf(std::string_view code);
-    FoldedHead Windows1252HeadOf(std::string_view code);
+    std::uint32_t FoldedEntry(char32_t c) const;
+    std::uint32_t Folded1252(unsigned char byte);
+    std::uint32_t FoldedUtf8Pair(const unsigned char* at, std::size_t left);
     // Whether a code over 16 bytes, whose head equals the last's, follows it.
     bool LongCodeFollowsLast(std::string_view code);
     void ChooseSharedHead();
@@ -108,9 +110,10 @@ private:
     CaseFoldFn fold_;
     HeadsRoom* room_;
     bool decoded_ = false; // a code held a byte above 127
-    // The folded UTF-8 bytes of each Windows-1252 byte, made when the run
-    // first needs them.
+    // The folded UTF-8 bytes of each Windows-1252 byte above 127, and of
+    // each character of two UTF-8 bytes, made when the run first needs them.
     std::vector<std::uint32_t> folded1252_;
+    std::vector<std::uint32_t> foldedUtf8_;
     std::size_t rows_ = 0;
     std::size_t expected_ = 0;
     std::size_t ordered_ = 0; // rows from the start that are in order

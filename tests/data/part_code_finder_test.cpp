@@ -398,3 +398,44 @@ TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
         }
     }
 }
+
+// UTF-8 letters of two bytes fold to one (ſ to s), two or three bytes, and
+// at bytes 7 and 8, 15 and 16 of a code they straddle the head's words and
+// its end; € (three bytes) takes the slow road, the rest of its code too.
+// The letters of the description after a short code are not the code's.
+TEST(prefix_find, utf8_heads_fold_letters_of_two_bytes_in_place) {
+    const char* const stems[] = {
+        "ABCDEFG\xC3\x89x",
+        "abcdefghijklmnO\xC3\x89",
+        "\xC5\xBF\xC5\xBF\xC2\xB5\xC2\xB5zz",
+        "\xD0\x96\xCE\xA9\xE2\x82\xAC\xCE\xA9",
+        "@\xC3\x89Z\xDF\x80",
+        "\xC3\x80\xC3\x81\xC3\x82\xC3\x83\xC3\x84\xC3\x85\xC3\x86\xC3\x87\xC3\x88"};
+    std::vector<std::string> codes;
+    for (int i = 0; i < 1000; ++i)
+        for (const char* stem : stems)
+            codes.push_back(stem + std::to_string(i % 7) + "-" + std::to_string(i));
+    std::shuffle(codes.begin(), codes.end(), std::mt19937(7));
+    std::string bytes;
+    for (const std::string& code : codes)
+        bytes += code + ",\xC3\x89crou \xC3\xA0 \xC3\xA9paulement,100,200\r\n";
+    for (std::uint64_t partBytes : {std::uint64_t{0}, bytes.size() / 3}) {
+        LoadOptions options;
+        options.fold = BasicCaseFold;
+        options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
+        options.partBytes = partBytes;
+        options.threads = 2;
+        PriceTable table;
+        const LoadResult loaded = LoadPriceBytes(bytes, table, nullptr, options);
+        ASSERT_TRUE(loaded.ok && loaded.finder);
+        ASSERT_EQ(loaded.encoding, TextEncoding::Utf8);
+        const LinearFinder linear(table, loaded.encoding);
+        std::vector<std::string> probes = ProbesOf(codes, loaded.encoding);
+        for (const char* stem : stems)
+            for (std::size_t size = 1; size <= std::string_view(stem).size(); ++size)
+                probes.push_back(std::string(stem, size));
+        for (const std::string& probe : probes)
+            ASSERT_EQ(loaded.finder->Find(probe), linear.Find(probe))
+                << "parts of " << partBytes << ", text " << probe;
+    }
+}
