@@ -301,6 +301,23 @@ std::vector<std::string> ProbesOf(const std::vector<std::string>& codes, TextEnc
     return probes;
 }
 
+// Loads `bytes` with the finder, in one pass (`partBytes` 0) or in parts of
+// that size on two threads.
+LoadResult LoadWithFinder(const std::string& bytes, std::uint64_t partBytes, PriceTable& table) {
+    LoadOptions options;
+    options.fold = BasicCaseFold;
+    options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
+    options.partBytes = partBytes;
+    options.threads = 2;
+    return LoadPriceBytes(bytes, table, nullptr, options);
+}
+
+// Every prefix of `text` into `probes`.
+void AddPrefixes(std::string_view text, std::vector<std::string>& probes) {
+    for (std::size_t size = 1; size <= text.size(); ++size)
+        probes.emplace_back(text.substr(0, size));
+}
+
 } // namespace
 
 // Ordered lists are found by halving and others by groups; both, read in one
@@ -369,13 +386,8 @@ TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
         for (const std::string& code : *order)
             bytes += code + ",Part,100,200\r\n";
         for (std::uint64_t partBytes : {std::uint64_t{0}, bytes.size() / 5}) {
-            LoadOptions options;
-            options.fold = BasicCaseFold;
-            options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
-            options.partBytes = partBytes;
-            options.threads = 2;
             PriceTable table;
-            const LoadResult loaded = LoadPriceBytes(bytes, table, nullptr, options);
+            const LoadResult loaded = LoadWithFinder(bytes, partBytes, table);
             ASSERT_TRUE(loaded.ok && loaded.finder);
             ASSERT_EQ(loaded.encoding, TextEncoding::Windows1252);
             const LinearFinder linear(table, loaded.encoding);
@@ -388,8 +400,7 @@ TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
                 std::string text;
                 AppendFolded(
                     stem, TextEncoding::Windows1252, [](char32_t c) { return c; }, text);
-                for (std::size_t size = 1; size <= text.size(); ++size)
-                    probes.push_back(text.substr(0, size));
+                AddPrefixes(text, probes);
             }
             for (const std::string& probe : probes)
                 ASSERT_EQ(loaded.finder->Find(probe), linear.Find(probe))
@@ -418,22 +429,17 @@ TEST(prefix_find, utf8_heads_fold_letters_of_two_bytes_in_place) {
     std::shuffle(codes.begin(), codes.end(), std::mt19937(7));
     std::string bytes;
     for (const std::string& code : codes)
-        bytes += code + ",\xC3\x89crou \xC3\xA0 \xC3\xA9paulement,100,200\r\n";
+        bytes += code + ",\xC3\x89"
+                        "crou \xC3\xA0 \xC3\xA9paulement,100,200\r\n";
     for (std::uint64_t partBytes : {std::uint64_t{0}, bytes.size() / 3}) {
-        LoadOptions options;
-        options.fold = BasicCaseFold;
-        options.partsFrom = partBytes == 0 ? UINT64_MAX : 0;
-        options.partBytes = partBytes;
-        options.threads = 2;
         PriceTable table;
-        const LoadResult loaded = LoadPriceBytes(bytes, table, nullptr, options);
+        const LoadResult loaded = LoadWithFinder(bytes, partBytes, table);
         ASSERT_TRUE(loaded.ok && loaded.finder);
         ASSERT_EQ(loaded.encoding, TextEncoding::Utf8);
         const LinearFinder linear(table, loaded.encoding);
         std::vector<std::string> probes = ProbesOf(codes, loaded.encoding);
         for (const char* stem : stems)
-            for (std::size_t size = 1; size <= std::string_view(stem).size(); ++size)
-                probes.push_back(std::string(stem, size));
+            AddPrefixes(stem, probes);
         for (const std::string& probe : probes)
             ASSERT_EQ(loaded.finder->Find(probe), linear.Find(probe))
                 << "parts of " << partBytes << ", text " << probe;
