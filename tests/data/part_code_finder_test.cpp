@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -312,6 +313,15 @@ LoadResult LoadWithFinder(const std::string& bytes, std::uint64_t partBytes, Pri
     return LoadPriceBytes(bytes, table, nullptr, options);
 }
 
+// A thousand codes of each stem, a digit and a number after it, stems in turn.
+std::vector<std::string> CodesOfStems(std::span<const char* const> stems) {
+    std::vector<std::string> codes;
+    for (int i = 0; i < 1000; ++i)
+        for (const char* stem : stems)
+            codes.push_back(stem + std::to_string(i % 7) + "-" + std::to_string(i));
+    return codes;
+}
+
 // Every prefix of `text` into `probes`.
 void AddPrefixes(std::string_view text, std::vector<std::string>& probes) {
     for (std::size_t size = 1; size <= text.size(); ++size)
@@ -365,10 +375,7 @@ TEST(prefix_find, windows_1252_heads_fold_across_their_two_words) {
                                  "\x80\x80\x80\x80\x80\x80",
                                  "ABCDEFGHIJKLM\xE9xy",
                                  "@\xC9Z\xDCz\xFF"};
-    std::vector<std::string> codes;
-    for (int i = 0; i < 1000; ++i)
-        for (const char* stem : stems)
-            codes.push_back(stem + std::to_string(i % 7) + "-" + std::to_string(i));
+    std::vector<std::string> codes = CodesOfStems(stems);
     auto folded = [](const std::string& code) {
         std::string out;
         AppendFolded(code, TextEncoding::Windows1252, BasicCaseFold, out);
@@ -422,10 +429,7 @@ TEST(prefix_find, utf8_heads_fold_letters_of_two_bytes_in_place) {
         "\xD0\x96\xCE\xA9\xE2\x82\xAC\xCE\xA9",
         "@\xC3\x89Z\xDF\x80",
         "\xC3\x80\xC3\x81\xC3\x82\xC3\x83\xC3\x84\xC3\x85\xC3\x86\xC3\x87\xC3\x88"};
-    std::vector<std::string> codes;
-    for (int i = 0; i < 1000; ++i)
-        for (const char* stem : stems)
-            codes.push_back(stem + std::to_string(i % 7) + "-" + std::to_string(i));
+    std::vector<std::string> codes = CodesOfStems(stems);
     std::shuffle(codes.begin(), codes.end(), std::mt19937(7));
     std::string bytes;
     for (const std::string& code : codes)
