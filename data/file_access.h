@@ -39,9 +39,18 @@ struct FileState {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
     std::uint64_t size = 0;
-    std::int64_t written = 0; // in the system's finest unit
+    std::int64_t written = 0; // nanoseconds since 1970, as fine as the system tells
     bool operator==(const FileState&) const = default;
 };
+
+// The system's clock, in the unit of FileState::written: what a file's last
+// write time is compared with. It may jump when the clock is set.
+std::int64_t WallClockNow();
+
+// The state of the file that `name`, a plain file name, leads to in the
+// current directory now, without opening it for reading; nothing, with the
+// system's reason in `error`, when there is none or it cannot be told.
+std::optional<FileState> LookUpFile(std::string_view name, std::string& error);
 
 // A regular file in the current directory, open for reading only. Opening it
 // never waits on a pipe or a device: anything but a regular file is refused
@@ -63,6 +72,8 @@ public:
     const std::string& Error() const { return error_; }
     // The size in bytes when the file was opened.
     std::uint64_t Size() const { return size_; }
+    // The file's state when it was opened.
+    const FileState& State() const { return opened_; }
 
     // Whether the file is still as it was opened: the open file has the same
     // size and last write time, and its name in the current directory still

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <sched.h>
@@ -35,6 +36,22 @@ FileState StateOf(const struct stat& st) {
 }
 
 } // namespace
+
+std::int64_t WallClockNow() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+std::optional<FileState> LookUpFile(std::string_view name, std::string& error) {
+    const std::string relative(name);
+    struct stat st {};
+    if (::fstatat(AT_FDCWD, relative.c_str(), &st, 0) != 0) {
+        error = std::strerror(errno);
+        return std::nullopt;
+    }
+    return StateOf(st);
+}
 
 std::optional<std::string> CurrentDirectoryName() {
     // With no buffer given, the C library allocates one as long as the path.

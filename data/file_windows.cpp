@@ -86,6 +86,14 @@ std::wstring LongPath(std::wstring path) {
     return L"\\\\?\\" + path;
 }
 
+// A file time (100 ns since 1601) as nanoseconds since 1970.
+std::int64_t Nanoseconds(FILETIME time) {
+    constexpr std::int64_t k1601To1970 = 116'444'736'000'000'000;
+    const auto ticks =
+        static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime);
+    return (ticks - k1601To1970) * 100;
+}
+
 // The file's volume, index, size and last write time, or nothing when the
 // system cannot tell them.
 std::optional<FileState> StateOf(HANDLE file) {
@@ -96,9 +104,33 @@ std::optional<FileState> StateOf(HANDLE file) {
     state.volume = info.dwVolumeSerialNumber;
     state.index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
     state.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
-    state.written =
-        static_cast<std::int64_t>(std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
-                                  info.ftLastWriteTime.dwLowDateTime);
+    state.written = Nanoseconds(info.ftLastWriteTime);
+    return state;
+}
+
+// `name` in the current directory, as a path the wide file functions take.
+std::optional<std::wstring> PathInCurrentDirectory(std::string_view name) {
+    const std::optional<std::wstring> directory = CurrentDirectoryWide();
+    if (!directory || directory->empty())
+        return std::nullopt;
+    std::wstring path = *directory;
+    if (path.back() != L'\\' && path.back() != L'/')
+        path += L'\\';
+    return LongPath(path + Wide(name));
+}
+
+// The file at `path`, opened for nothing but its attributes and sharing all,
+// so that no writer is kept out meanwhile; nothing when it cannot be.
+std::optional<FileState> StateOfPath(const std::wstring& path) {
+    const HANDLE named = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::optional<FileState> state = StateOf(named);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(named);
+    ::SetLastError(error);
     return state;
 }
 
@@ -111,6 +143,20 @@ std::optional<std::string> CurrentDirectoryName() {
     return Utf8(*directory);
 }
 
+std::int64_t WallClockNow() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    return Nanoseconds(now);
+}
+
+std::optional<FileState> LookUpFile(std::string_view name, std::string& error) {
+    const std::optional<std::wstring> path = PathInCurrentDirectory(name);
+    std::optional<FileState> state = path ? StateOfPath(*path) : std::nullopt;
+    if (!state)
+        error = ErrorText(::GetLastError());
+    return state;
+}
+
 unsigned UsableCores() {
     // The mask covers the process's processor group, as many as 64 cores.
     DWORD_PTR process = 0;
@@ -121,15 +167,12 @@ unsigned UsableCores() {
 }
 
 ReadOnlyFile::ReadOnlyFile(std::string_view name) {
-    const std::optional<std::wstring> directory = CurrentDirectoryWide();
-    if (!directory || directory->empty()) {
+    const std::optional<std::wstring> named = PathInCurrentDirectory(name);
+    if (!named) {
         error_ = ErrorText(::GetLastError());
         return;
     }
-    std::wstring path = *directory;
-    if (path.back() != L'\\' && path.back() != L'/')
-        path += L'\\';
-    path = LongPath(path + Wide(name));
+    const std::wstring& path = *named;
 
     // Shared for reading, writing and deleting: a price list that another
     // program holds open, even for writing, can still be read.
@@ -177,15 +220,8 @@ bool ReadOnlyFile::Unchanged() const {
     if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
         standard.DeletePending)
         return false;
-    // The name again, asking for nothing but its attributes and sharing all,
-    // so that no writer is kept out meanwhile.
-    const HANDLE named = ::CreateFileW(Wide(name_).c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (named == INVALID_HANDLE_VALUE)
-        return false;
-    const std::optional<FileState> byName = StateOf(named);
-    ::CloseHandle(named);
+    // The name again: it must still lead to this file.
+    const std::optional<FileState> byName = StateOfPath(Wide(name_));
     return byName && *byName == opened_;
 }
 

@@ -144,7 +144,7 @@ public:
     explicit FileSource(const ReadOnlyFile& file) : file_(file) {}
     explicit FileSource(std::unique_ptr<ReadOnlyFile> owned)
         : owned_(std::move(owned)), file_(*owned_) {}
-    std::uint64_t Size() const override { return file_.Size(); }
+    FileState State() const override { return file_.State(); }
     FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const override {
         return file_.ReadAt(offset, buffer, size);
     }
@@ -159,7 +159,7 @@ private:
 class BytesSource final : public PriceSource {
 public:
     explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
-    std::uint64_t Size() const override { return bytes_.size(); }
+    FileState State() const override { return FileState{.size = bytes_.size()}; }
     FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const override {
         FileRead got;
         if (offset < bytes_.size()) {
@@ -174,11 +174,23 @@ private:
     std::string_view bytes_;
 };
 
-// One read of the file from its start. Each part of it reads at its own
-// offset and time, so a file that changed meanwhile would give a mix of old
-// and new bytes: any sign of a change empties the table and says `changed`.
-LoadResult LoadOnce(const PriceSource& source, PriceTable& table, const LineProgress& progress,
-                    const LoadOptions& options) {
+} // namespace
+
+void DiscardChangedRead(LoadResult& result, PriceTable& table) {
+    // The finder reads the table, and may still be placing its rows.
+    result.finder.reset();
+    table = PriceTable();
+    result.ok = false;
+    result.changed = true;
+    result.lines = 0;
+    result.reason = kChangedWhileRead;
+}
+
+// Each part of the read reads at its own offset and time, so a file that
+// changed meanwhile would give a mix of old and new bytes: any sign of a
+// change empties the table and says `changed`.
+LoadResult ReadPriceSource(const PriceSource& source, PriceTable& table,
+                           const LineProgress& progress, const LoadOptions& options) {
     const std::uint64_t size = source.Size();
     std::atomic<bool> changed{false};
     // A read that ends before the size seen at the open, or finds bytes past
@@ -225,19 +237,10 @@ LoadResult LoadOnce(const PriceSource& source, PriceTable& table, const LineProg
         table.ShrinkToFit();
         BuildFinder(table, result, options);
     }
-    if (changed.load() || !source.Unchanged()) {
-        // The finder reads the table, and may still be placing its rows.
-        result.finder.reset();
-        table = PriceTable();
-        result.ok = false;
-        result.changed = true;
-        result.lines = 0;
-        result.reason = kChangedWhileRead;
-    }
+    if (changed.load() || !source.Unchanged())
+        DiscardChangedRead(result, table);
     return result;
 }
-
-} // namespace
 
 std::uint64_t ScaledMemoryNeed(std::uint64_t fileSize, double memoryUsed, double lineBytes,
                                double rows) {
@@ -259,46 +262,18 @@ std::uint64_t MemoryNeedOfLoad(const std::bad_alloc& error, std::uint64_t fileSi
     return need;
 }
 
-LoadResult LoadPriceSource(const OpenPriceSource& open, PriceTable& table, LineProgress progress,
-                           const LoadOptions& options) {
-    LoadOptions tryOptions = options;
-    for (int attempt = 1;; ++attempt) {
-        std::string reason;
-        const std::unique_ptr<PriceSource> source = open(reason);
-        if (!source) {
-            LoadResult result;
-            result.reason = reason;
-            return result;
-        }
-        if (attempt > 1 && options.startOver)
-            tryOptions.progressBudget = options.startOver(source->Size());
-        LoadResult result = LoadOnce(*source, table, progress, tryOptions);
-        if (!result.changed || attempt == kLoadTries)
-            return result;
+std::unique_ptr<PriceSource> SystemPriceFiles::Open(std::string& reason) {
+    auto file = std::make_unique<ReadOnlyFile>(kPriceFileName);
+    if (!file->IsOpen()) {
+        reason = file->Error();
+        return nullptr;
     }
-}
-
-LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options) {
-    const OpenPriceSource open = [](std::string& reason) -> std::unique_ptr<PriceSource> {
-        auto file = std::make_unique<ReadOnlyFile>(kPriceFileName);
-        if (!file->IsOpen()) {
-            reason = file->Error();
-            return nullptr;
-        }
-        return std::make_unique<FileSource>(std::move(file));
-    };
-    return LoadPriceSource(open, table, std::move(progress), options);
-}
-
-LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, std::uint64_t maxRows) {
-    LoadOptions options;
-    options.maxRows = maxRows;
-    return LoadPriceFile(table, std::move(progress), options);
+    return std::make_unique<FileSource>(std::move(file));
 }
 
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
                          const LoadOptions& options) {
-    return LoadOnce(FileSource(file), table, progress, options);
+    return ReadPriceSource(FileSource(file), table, progress, options);
 }
 
 LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgress progress,
@@ -310,7 +285,7 @@ LoadResult LoadPriceFile(const ReadOnlyFile& file, PriceTable& table, LineProgre
 
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,
                           const LoadOptions& options) {
-    return LoadOnce(BytesSource(bytes), table, progress, options);
+    return ReadPriceSource(BytesSource(bytes), table, progress, options);
 }
 
 LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table, LineProgress progress,

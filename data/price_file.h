@@ -7,6 +7,7 @@
 #include "split_line.h"
 #include "text_encoding.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -87,6 +88,12 @@ PriceFileStatus MeasurePriceFile();
 // threads would cost more than they win.
 inline constexpr std::uint64_t kReadInPartsFrom = 4 << 20;
 
+// What the load waits for, when it waits: the file was seen changing and is
+// waited for until it stands still, to be read again from its start
+// (Settling); or it was read whole, but had been written just before, and is
+// looked at until it has stood still for long enough (Checking).
+enum class LoadWait { Settling, Checking };
+
 struct LoadOptions {
     std::uint64_t maxRows = kMaxRows;
     // How far the progress count may rise with the lines' lengths without
@@ -109,11 +116,25 @@ struct LoadOptions {
     // with its size at the new open; returns the progress budget for that
     // read (the count starts over as for a new file).
     std::function<std::uint64_t(std::uint64_t size)> startOver;
+    // Called about every kPollInterval while the load waits for the file to
+    // stand still, so that the caller can keep its windows painted.
+    std::function<void(LoadWait)> waiting;
 };
 
-// How often a file that changes while it is read is read from its start
-// before the load gives up on it.
-inline constexpr int kLoadTries = 3;
+// How often the load reads a file that changes while it is read before it
+// gives up on it.
+inline constexpr int kLoadTries = 5;
+
+// How long the price file must stand still (the same file, size and last
+// write time) before a read of it counts, once it was seen changing or when it
+// was written just before the read began. Copiers write many times a second,
+// so half a second of stillness means the writer is done, and it is as long
+// as a user waits without wondering.
+inline constexpr std::chrono::milliseconds kSettleTime{500};
+// The most the load waits in all for a file that never stands still.
+inline constexpr std::chrono::seconds kLongestWait{15};
+// How often the file is looked at while the load waits.
+inline constexpr std::chrono::milliseconds kPollInterval{50};
 
 // Thrown by a load in parts that runs out of memory, once every thread of it
 // has stopped: about what the table of the whole file needs, scaled up from
@@ -142,25 +163,58 @@ struct LoadResult {
     std::uint64_t lines = 0; // lines read into the table
     TextEncoding encoding = TextEncoding::Utf8;
     std::unique_ptr<PartCodeFinder> finder; // when ok and a fold was given
-    // Not ok because the file changed while each of the kLoadTries reads ran:
-    // the table is then left empty, never a mix of two files.
+    // Not ok because the file changed while each of the kLoadTries reads ran,
+    // or never stood still for kLongestWait: the table is then left empty,
+    // never a mix of two files.
     bool changed = false;
+    // Not ok because the file could not be opened: it was removed while the
+    // load waited for it, say.
+    bool openFailed = false;
 };
+
+// Makes `result` say that the read saw the file change, and empties `table`.
+void DiscardChangedRead(LoadResult& result, PriceTable& table);
 
 // A file as one read of the load sees it: the price file, or a stand-in.
 class PriceSource {
 public:
     virtual ~PriceSource() = default;
-    // The size when it was opened.
-    virtual std::uint64_t Size() const = 0;
+    // The file's state when it was opened; a read takes its size as the end.
+    virtual FileState State() const = 0;
+    std::uint64_t Size() const { return State().size; }
     // As ReadOnlyFile::ReadAt; called from several threads at once.
     virtual FileRead ReadAt(std::uint64_t offset, char* buffer, std::size_t size) const = 0;
     // As ReadOnlyFile::Unchanged.
     virtual bool Unchanged() const = 0;
 };
 
-// Opens the file for one read, or gives the reason it cannot.
-using OpenPriceSource = std::function<std::unique_ptr<PriceSource>(std::string& reason)>;
+// Where each read of the load finds the price file, and the clocks the load
+// waits by: the system's (SystemPriceFiles), or a stand-in that plays a
+// writer in tests.
+class PriceFileSystem {
+public:
+    virtual ~PriceFileSystem() = default;
+    // Opens the price file for one read, or gives the reason it cannot.
+    virtual std::unique_ptr<PriceSource> Open(std::string& reason) = 0;
+    // The state of the file that the price file's name leads to now; nothing,
+    // with the reason, when there is none.
+    virtual std::optional<FileState> LookUp(std::string& reason) = 0;
+    // The wall clock, in the unit of FileState::written.
+    virtual std::int64_t WallClock() = 0;
+    // A clock that never goes back, and a wait on it.
+    virtual std::chrono::nanoseconds SteadyClock() = 0;
+    virtual void Sleep(std::chrono::nanoseconds time) = 0;
+};
+
+// The price file in the current directory, and the system's clocks.
+class SystemPriceFiles final : public PriceFileSystem {
+public:
+    std::unique_ptr<PriceSource> Open(std::string& reason) override;
+    std::optional<FileState> LookUp(std::string& reason) override;
+    std::int64_t WallClock() override;
+    std::chrono::nanoseconds SteadyClock() override;
+    void Sleep(std::chrono::nanoseconds time) override;
+};
 
 // Reads the price file in the current directory into `table`, in large
 // blocks: in parts on several threads when the file is large, otherwise in one
@@ -171,16 +225,23 @@ using OpenPriceSource = std::function<std::unique_ptr<PriceSource>(std::string& 
 // A read counts only when the file stayed the same from its first byte to its
 // last: no read ended before the size seen at the open or found bytes past
 // it, and afterwards the file is still as opened (ReadOnlyFile::Unchanged).
-// Otherwise the file is opened and read again from its start, up to
-// kLoadTries times in all (options.startOver is told), and then the result
-// says `changed`.
+// A file last written less than kSettleTime before its read began counts only
+// once it has stood still for kSettleTime since then. Otherwise the load waits
+// until the file the name leads to stands still for kSettleTime, and reads it
+// again from its start (options.startOver is told), up to kLoadTries reads
+// and kLongestWait of waiting in all; then the result says `changed`. A file
+// that is gone when the load has waited for it says `openFailed`.
 LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options);
 LoadResult LoadPriceFile(PriceTable& table, LineProgress progress,
                          std::uint64_t maxRows = kMaxRows);
 
-// The same with the file opened by `open` for each read.
-LoadResult LoadPriceSource(const OpenPriceSource& open, PriceTable& table, LineProgress progress,
+// The same with the file and clocks of `files`.
+LoadResult LoadPriceSource(PriceFileSystem& files, PriceTable& table, LineProgress progress,
                            const LoadOptions& options);
+
+// One read of `source` from its start: `changed` when it changed meanwhile.
+LoadResult ReadPriceSource(const PriceSource& source, PriceTable& table,
+                           const LineProgress& progress, const LoadOptions& options);
 
 // The same for a file already open, read once from its start: `changed` when
 // it changed meanwhile.

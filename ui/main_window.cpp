@@ -98,12 +98,17 @@ void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
         frmWait_->Start(size);
         return frmWait_->Progress().Max() - frmWait_->Progress().Value();
     };
+    // While the file is still being written, the load waits for it with the
+    // window painted.
+    options.waiting = [this](LoadWait why) { frmWait_->Waiting(why == LoadWait::Settling); };
     LoadResult result = LoadPriceFile(
         table_, [this](std::uint64_t lineLength) { frmWait_->Step(lineLength); }, options);
     frmWait_->Finish();
     if (!result.ok) {
-        ReportStartupError(result.changed ? texts::ChangedWhileRead(path)
-                                          : texts::CannotRead(path, SystemText(result.reason)));
+        const QString reason = SystemText(result.reason);
+        ReportStartupError(result.changed      ? texts::ChangedWhileRead(path)
+                           : result.openFailed ? texts::CannotOpen(path, reason)
+                                               : texts::CannotRead(path, reason));
         return;
     }
 

@@ -88,6 +88,14 @@ void WaitWindow::Repaint() {
     nextRepaint_ = static_cast<std::uint64_t>(value) + repaintEvery_;
 }
 
+void WaitWindow::Waiting(bool startingOver) {
+    if (startingOver && bar_->value() != 0) {
+        bar_->setValue(0);
+        bar_->repaint();
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void WaitWindow::Finish() {
     bar_->setValue(progress_.BarValue());
     hide();

@@ -30,6 +30,10 @@ public:
         if (static_cast<std::uint64_t>(progress_.BarValue()) >= nextRepaint_)
             Repaint();
     }
+    // Keeps the window painted while the load waits for the file to stand
+    // still; with `startingOver`, the bar goes back to zero, as what was read
+    // will be read again.
+    void Waiting(bool startingOver);
     // Gives the bar its exact last value and takes the window off the screen.
     void Finish();
 

@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -19,6 +21,7 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -64,8 +67,11 @@ protected:
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
+    // Written an hour ago, as a price list mostly is when the program starts:
+    // one written just before is looked at once more, which takes time.
     static void Write(const std::string& bytes, const fs::path& where = "sorted.dat") {
         std::ofstream(where, std::ios::binary) << bytes;
+        fs::last_write_time(where, fs::file_time_type::clock::now() - std::chrono::hours(1));
     }
 
     fs::path previous_;
@@ -352,4 +358,65 @@ TEST_F(price_file_on_disk, a_file_stays_unchanged_until_written_cut_or_replaced)
         EXPECT_FALSE(file.Unchanged());
     }
 #endif
+}
+
+// Another process copies a new list over the file as cp does: it cuts the
+// file to nothing, then writes it in 128 KiB blocks with short pauses. The
+// load, begun just after the cut, waits for the copy and reads the new list
+// whole. (On Windows a thread of this process writes, through the same file
+// interface.)
+TEST_F(price_file_on_disk, a_list_copied_over_by_another_process_loads_whole) {
+    std::string after;
+    for (int i = 0; after.size() < 2'000'000; ++i)
+        after += "N" + std::to_string(i) + ",Part " + std::to_string(i) + ",1,2\r\n";
+    Write(std::string(1'000'000, 'x'));
+    constexpr std::size_t kBlock = 128 << 10;
+    constexpr auto kPause = std::chrono::milliseconds(30);
+#ifdef _WIN32
+    std::atomic<bool> cut = false;
+    std::thread writer([&] {
+        std::ofstream copy("sorted.dat", std::ios::binary | std::ios::trunc);
+        copy.flush();
+        cut = true;
+        for (std::size_t at = 0; at < after.size(); at += kBlock) {
+            std::this_thread::sleep_for(kPause);
+            copy.write(after.data() + at, std::min(kBlock, after.size() - at)).flush();
+        }
+    });
+    while (!cut)
+        std::this_thread::yield();
+#else
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open("sorted.dat", O_WRONLY | O_TRUNC);
+        bool ok = fd >= 0 && ::write(ready[1], "c", 1) == 1;
+        for (std::size_t at = 0; ok && at < after.size(); at += kBlock) {
+            ::usleep(std::chrono::microseconds(kPause).count());
+            const std::size_t n = std::min(kBlock, after.size() - at);
+            ok = ::write(fd, after.data() + at, n) == static_cast<ssize_t>(n);
+        }
+        ::_exit(ok ? 0 : 1);
+    }
+    char signal = 0;
+    ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+#endif
+    const auto began = std::chrono::steady_clock::now();
+    const Loaded loaded = Load();
+    const auto took = std::chrono::steady_clock::now() - began;
+#ifdef _WIN32
+    writer.join();
+#else
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+#endif
+    ASSERT_TRUE(loaded.result.ok) << loaded.result.reason;
+    EXPECT_EQ(loaded.rows, RowsOf(after));
+    EXPECT_GE(took, kSettleTime);
+    EXPECT_LT(took, std::chrono::seconds(10));
 }

@@ -4,6 +4,7 @@
 #include "price_list_view.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -24,10 +25,18 @@ inline const QByteArray kFourParts = "A100,Bolt,125,250\r\n"
                                      "C300,Washer,1,2\r\n";
 
 // A fresh directory holding sorted.dat with the given bytes, made the current
-// directory for as long as it lives.
+// directory for as long as it lives. The file is dated an hour back, as a
+// price list mostly is when the program starts: one written just before is
+// looked at once more, half a second later.
 class PriceDir {
 public:
-    explicit PriceDir(const QByteArray& bytes) : PriceDir() { Write(bytes); }
+    explicit PriceDir(const QByteArray& bytes) : PriceDir() {
+        Write(bytes);
+        QFile file(FilePath());
+        if (file.open(QIODevice::ReadOnly))
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                             QFileDevice::FileModificationTime);
+    }
     PriceDir() : previous_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
     ~PriceDir() { QDir::setCurrent(previous_); }
     PriceDir(const PriceDir&) = delete;
