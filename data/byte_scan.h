@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
+// MSVC says SSE2 by the target alone: every x86-64 processor has it.
+#if defined(__SSE2__) || defined(_M_X64)
+#define PRICELOOKUP_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -16,7 +18,7 @@ namespace pricelookup {
 
 // Of the sixteen bytes at `p`, those equal to `c`: bit i for byte i.
 inline unsigned MatchMask16(const char* p, char c) {
-#if defined(__SSE2__)
+#if defined(PRICELOOKUP_SSE2)
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(c))));
 #else
@@ -29,7 +31,7 @@ inline unsigned MatchMask16(const char* p, char c) {
 
 // Of the sixteen bytes at `p`, those above 127: bit i for byte i.
 inline unsigned HighBytes16(const char* p) {
-#if defined(__SSE2__)
+#if defined(PRICELOOKUP_SSE2)
     return static_cast<unsigned>(
         _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
 #else
@@ -42,7 +44,7 @@ inline unsigned HighBytes16(const char* p) {
 
 // Whether any of the 64 bytes at `p` is above 127.
 inline bool AnyHighByte64(const unsigned char* p) {
-#if defined(__SSE2__)
+#if defined(PRICELOOKUP_SSE2)
     const auto* v = reinterpret_cast<const __m128i*>(p);
     const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
                                      _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));

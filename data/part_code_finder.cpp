@@ -2,6 +2,7 @@
 
 #include "byte_scan.h"
 #include "parallel.h"
+#include "portable.h"
 
 #include <algorithm>
 #include <bit>
@@ -16,7 +17,7 @@ constexpr std::uint32_t kNoRow = UINT32_MAX;
 // The head's size for a code of more than 16 folded bytes.
 constexpr std::uint32_t kLong = 17;
 // A head's 16 bytes in one value, first byte highest.
-__extension__ using HeadBits = unsigned __int128;
+using HeadBits = UInt128;
 // Up to this many shared bytes, the group and the next four bytes after them
 // are within the head's 16; past it they are read from the code.
 constexpr std::uint32_t kMaxSkip = 10;
@@ -63,7 +64,7 @@ std::uint64_t FoldAscii(std::uint64_t w) {
 // The head of a code whose first 16 bytes are ASCII, from two loads; false
 // when a byte above 127 is among them. 16 bytes from the code's start must
 // be readable, as they are for codes in the table.
-[[gnu::always_inline]] inline bool AsciiHead(std::string_view code, FoldedHead& head) {
+PRICELOOKUP_ALWAYS_INLINE bool AsciiHead(std::string_view code, FoldedHead& head) {
     if constexpr (std::endian::native != std::endian::little)
         return false;
     std::uint64_t w[2];
@@ -99,7 +100,7 @@ std::optional<FoldedHead> HeadWithHighBytes(std::string_view code, FoldAt&& fold
     // before the stores had landed.
     first = FoldAscii(first & ~(((first & kHigh) >> 7) * 0xFF));
     second = FoldAscii(second & ~(((second & kHigh) >> 7) * 0xFF));
-    const HeadBits ascii = static_cast<HeadBits>(first) << 64 | second;
+    const HeadBits ascii = MakeUInt128(first, second);
     HeadBits head = 0;
     std::uint32_t have = 0; // bytes of the head placed, past 16 too
     std::uint32_t from = 0; // the code's first byte not yet placed
@@ -127,7 +128,7 @@ std::optional<FoldedHead> HeadWithHighBytes(std::string_view code, FoldAt&& fold
         decoded = true;
     }
     placeAscii(n);
-    return FoldedHead{static_cast<std::uint64_t>(head >> 64), static_cast<std::uint64_t>(head),
+    return FoldedHead{HighWord(head), static_cast<std::uint64_t>(head),
                       code.size() > 16 ? kLong : std::min(have, kLong)};
 }
 
@@ -139,8 +140,8 @@ FoldedHead HeadOfBytes(const unsigned char* bytes, std::size_t size) {
 }
 
 // `decoded` is set when a byte above 127 was decoded.
-[[gnu::noinline]] FoldedHead DecodedHead(std::string_view code, TextEncoding encoding,
-                                         CaseFoldFn fold, bool& decoded) {
+PRICELOOKUP_NOINLINE FoldedHead DecodedHead(std::string_view code, TextEncoding encoding,
+                                            CaseFoldFn fold, bool& decoded) {
     unsigned char bytes[kLong];
     std::size_t have = 0;
     FoldedBytes folded(code, encoding, fold);
@@ -304,7 +305,7 @@ bool PartCodeGroups::LongCodeFollowsLast(std::string_view code) {
 }
 
 // Inlined in both: in a loop over many rows, the run's state stays at hand.
-[[gnu::always_inline]] inline void PartCodeGroups::AddCode(std::string_view code) {
+PRICELOOKUP_ALWAYS_INLINE void PartCodeGroups::AddCode(std::string_view code) {
     // Every code of most price lists is ASCII, and follows the one before.
     FoldedHead head;
     if (!AsciiHead(code, head))
