@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace pricelookup::testing {
@@ -55,10 +57,43 @@ private:
     QString previous_;
 };
 
+// What a directory holds, hidden files included.
+inline QStringList Listing(const QString& path) {
+    return QDir(path).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// A file's bytes, or none when it cannot be read.
+inline QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The system's words for an error number, as the program shows them.
+inline QString Reason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// How the program words a file that is not there: the system's message for
+// it, without a full stop.
+inline QString MissingReason() {
+#ifdef Q_OS_WIN
+    constexpr int kFileNotFound = 2; // ERROR_FILE_NOT_FOUND
+    QString message = qt_error_string(kFileNotFound).trimmed();
+    while (message.endsWith(u'.'))
+        message.chop(1);
+    return message;
+#else
+    return Reason(ENOENT);
+#endif
+}
+
 // The price file's path as the program names it: the program reads the
-// current directory, which the system gives with every link resolved.
+// current directory, which the system gives with every link resolved, and
+// writes it with the system's separators.
 inline QString ShownPath(const PriceDir& dir) {
-    return QDir(dir.Path()).canonicalPath() + QStringLiteral("/sorted.dat");
+    return QDir::toNativeSeparators(QDir(dir.Path()).canonicalPath() +
+                                    QStringLiteral("/sorted.dat"));
 }
 
 // Closes the next modal message box as soon as it shows, and keeps its text.
