@@ -50,7 +50,11 @@ std::unique_ptr<MainWindow> Open(FontConfigReader* fonts) {
     // window its icon.
     const QString appId = QLatin1String(kAppId);
     QGuiApplication::setDesktopFileName(appId);
-    QApplication::setWindowIcon(QIcon::fromTheme(appId));
+    // Windows has no icon themes: there the program's own icon resource is
+    // the windows' icon.
+    const QIcon icon = QIcon::fromTheme(appId);
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
     if (fonts)
         fonts->Wait();
     auto window = std::make_unique<MainWindow>();
