@@ -4,6 +4,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -162,9 +163,10 @@ void PriceListView::keyPressEvent(QKeyEvent* event) {
 void PriceListView::focusInEvent(QFocusEvent* event) {
     // The list makes its first row current when nothing is; the reader hears
     // of it below, after the list itself.
-    quietCurrent_ = true;
-    QAbstractItemView::focusInEvent(event);
-    quietCurrent_ = false;
+    {
+        const QScopedValueRollback quiet(quietCurrent_, true);
+        QAbstractItemView::focusInEvent(event);
+    }
     // The focus frame, and the selection in the active colour.
     update();
     UpdateSelectedRows();

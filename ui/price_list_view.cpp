@@ -4,41 +4,13 @@
 
 #include <QApplication>
 #include <QHeaderView>
-#include <QHelpEvent>
-#include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
-#include <QToolTip>
 
 #include <algorithm>
 #include <limits>
 
 namespace pricelookup {
-
-namespace {
-
-// The selection of a list without the focus: the platform's inactive colours,
-// or, where it draws both alike, a paler mix of the highlight into the
-// background with the plain text colour on it.
-QPalette KeptSelectionPalette(const QPalette& palette) {
-    QColor highlight = palette.color(QPalette::Inactive, QPalette::Highlight);
-    QColor text = palette.color(QPalette::Inactive, QPalette::HighlightedText);
-    const QColor active = palette.color(QPalette::Active, QPalette::Highlight);
-    if (highlight == active) {
-        const QColor base = palette.color(QPalette::Active, QPalette::Base);
-        const auto mix = [](int h, int b) { return (2 * h + 3 * b) / 5; };
-        highlight = QColor(mix(active.red(), base.red()), mix(active.green(), base.green()),
-                           mix(active.blue(), base.blue()));
-        text = palette.color(QPalette::Active, QPalette::Text);
-    }
-    QPalette kept = palette;
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        kept.setColor(group, QPalette::Highlight, highlight);
-        kept.setColor(group, QPalette::HighlightedText, text);
-    }
-    return kept;
-}
-
-} // namespace
 
 // Marks scrolling that the program does, which the list does not report.
 class PriceListView::ProgramScroll {
@@ -101,10 +73,11 @@ PriceListView::PriceListView(QWidget* parent)
 }
 
 void PriceListView::setModel(QAbstractItemModel* model) {
-    programSizing_ = true;
-    QAbstractItemView::setModel(model);
-    header_->setModel(model);
-    programSizing_ = false;
+    {
+        const QScopedValueRollback sizing(programSizing_, true);
+        QAbstractItemView::setModel(model);
+        header_->setModel(model);
+    }
     updateGeometries();
 }
 
@@ -126,9 +99,10 @@ void PriceListView::SelectRow(int row) {
 }
 
 void PriceListView::PickRow(int row) {
-    quietCurrent_ = true;
-    SelectRow(row);
-    quietCurrent_ = false;
+    {
+        const QScopedValueRollback quiet(quietCurrent_, true);
+        SelectRow(row);
+    }
     EnsureRowVisible(row);
     // Also when the row was current already, as the focus makes row 1
     // current before the first arrow key selects it.
@@ -201,9 +175,10 @@ void PriceListView::SetRowArea(int top, int height) {
 
 void PriceListView::SetColumnWidth(int width) {
     designWidth_ = width;
-    programSizing_ = true;
-    header_->setDefaultSectionSize(width);
-    programSizing_ = false;
+    {
+        const QScopedValueRollback sizing(programSizing_, true);
+        header_->setDefaultSectionSize(width);
+    }
     FitColumn();
 }
 
@@ -215,18 +190,8 @@ void PriceListView::FitColumn() {
     const int width = viewport()->width() > 0 ? viewport()->width() : designWidth_;
     if (header_->sectionSize(0) == width)
         return;
-    programSizing_ = true;
+    const QScopedValueRollback sizing(programSizing_, true);
     header_->resizeSection(0, width);
-    programSizing_ = false;
-}
-
-bool PriceListView::TextShownWhole(int row) const {
-    const QModelIndex index = model()->index(row, 0, rootIndex());
-    const QRect textRect = RowDelegate::TextRect(visualRect(index), this);
-    const int advance = fontMetrics().horizontalAdvance(index.data(Qt::DisplayRole).toString());
-    return textRect.left() >= 0 &&
-           textRect.left() + advance <=
-               std::min(textRect.left() + textRect.width(), viewport()->width());
 }
 
 int PriceListView::ColumnWidth() const {
@@ -370,58 +335,12 @@ void PriceListView::scrollContentsBy(int dx, int dy) {
     }
 }
 
-void PriceListView::paintEvent(QPaintEvent* event) {
-    QPainter painter(viewport());
-    const int rows = RowCount();
-    if (rows == 0)
-        return;
-    const QRect area = event->rect();
-    const int first = RowAtY(std::max(0, area.top()));
-    if (first < 0)
-        return;
-    const qint64 lastWanted = static_cast<qint64>(TopRow()) + area.bottom() / rowHeight_;
-    const int last = static_cast<int>(std::min<qint64>(lastWanted, rows - 1));
-
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    const QModelIndex current = currentIndex();
-    const bool focused = hasFocus();
-    if (!focused)
-        option.palette = KeptSelectionPalette(option.palette);
-    for (int row = first; row <= last; ++row) {
-        const QModelIndex index = model()->index(row, 0, rootIndex());
-        QStyleOptionViewItem o = option;
-        o.rect = visualRect(index);
-        o.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
-        if (selectionModel() && selectionModel()->isSelected(index))
-            o.state |= QStyle::State_Selected;
-        if (focused && index == current)
-            o.state |= QStyle::State_HasFocus;
-        itemDelegateForIndex(index)->paint(&painter, o, index);
-    }
-}
-
-bool PriceListView::event(QEvent* event) {
-    const bool handled = QAbstractItemView::event(event);
-    // The list's own frame, drawn in the style's focus mark while the list has
-    // the focus: it shows also when the current row is scrolled out of sight.
-    if (event->type() == QEvent::Paint && hasFocus()) {
-        QPainter painter(this);
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.state |= QStyle::State_KeyboardFocusChange;
-        focus.rect = rect();
-        focus.backgroundColor = palette().color(QPalette::Window);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
-    }
-    return handled;
-}
-
 void PriceListView::reset() {
-    // The header lays its section out anew, at the default width.
-    programSizing_ = true;
-    QAbstractItemView::reset();
-    programSizing_ = false;
+    {
+        // The header lays its section out anew, at the default width.
+        const QScopedValueRollback sizing(programSizing_, true);
+        QAbstractItemView::reset();
+    }
     updateGeometries();
     viewport()->update();
 }
@@ -440,22 +359,6 @@ void PriceListView::selectionChanged(const QItemSelection& selected,
         Announce(QAccessible::SelectionAdd, selected.first().top());
     if (!deselected.isEmpty())
         Announce(QAccessible::SelectionRemove, deselected.first().top());
-}
-
-bool PriceListView::viewportEvent(QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
-        const auto* help = static_cast<QHelpEvent*>(event);
-        const QModelIndex index = indexAt(help->pos());
-        if (index.isValid() && !TextShownWhole(index.row())) {
-            QToolTip::showText(help->globalPos(), index.data(Qt::DisplayRole).toString(),
-                               viewport(), visualRect(index));
-        } else {
-            QToolTip::hideText();
-            event->ignore();
-        }
-        return true;
-    }
-    return QAbstractItemView::viewportEvent(event);
 }
 
 } // namespace pricelookup

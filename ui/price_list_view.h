@@ -19,6 +19,8 @@ namespace pricelookup {
 // the program does; scrolling by the user (wheel, scroll bar, a drag past an
 // edge) reports the new top row. It tells assistive technology what changes
 // in it, as Qt's own item views do.
+// price_list_view.cpp lays it out and scrolls it; price_list_input.cpp takes
+// the keyboard, the mouse and the focus; price_list_painting.cpp paints it.
 class PriceListView : public QAbstractItemView {
     Q_OBJECT
 
