@@ -36,7 +36,7 @@ struct Part {
         0;                        // where the cut was made; the part begins at the next line start
     std::uint64_t nominalEnd = 0; // UINT64_MAX for the last part: it reads to the end
     PriceTable table;
-    std::unique_ptr<PartCodeGroups> groups;
+    std::unique_ptr<PartCodeRun> groups;
     std::atomic<std::uint64_t> lineBytes{0}; // published for the progress count
     std::uint64_t lines = 0;
     bool validUtf8 = true;
@@ -368,7 +368,7 @@ void ReadPart(Part& part, bool first, std::uint64_t size, const ReadAtFn& readAt
 // The parts of a file of `size` bytes, each with a finder's groups of its
 // own when the load builds a finder.
 std::vector<Part> MakeParts(std::uint64_t size, unsigned threads, const LoadOptions& options,
-                            HeadsRoom& room) {
+                            KeyBufferPool& room) {
     std::uint64_t partBytes = options.partBytes;
     if (partBytes == 0)
         partBytes = std::max(kSmallestPart, size / (kPartsPerThread * threads) + 1);
@@ -379,7 +379,7 @@ std::vector<Part> MakeParts(std::uint64_t size, unsigned threads, const LoadOpti
         parts[i].nominalEnd = i + 1 < count ? (i + 1) * partBytes : UINT64_MAX;
         if (options.fold)
             parts[i].groups =
-                std::make_unique<PartCodeGroups>(TextEncoding::Utf8, options.fold, &room);
+                std::make_unique<PartCodeRun>(TextEncoding::Utf8, options.fold, &room);
     }
     return parts;
 }
@@ -490,7 +490,7 @@ LoadResult PartsResult(const std::vector<Part>& parts, std::uint64_t rowsSoFar,
 // builds the finder from their groups.
 void JoinParts(std::vector<Part>& parts, PriceTable& table, LoadResult& result, unsigned threads,
                const LoadOptions& options) {
-    std::vector<PartCodeGroups> runs;
+    std::vector<PartCodeRun> runs;
     runs.reserve(parts.size());
     for (Part& part : parts) {
         table.Append(std::move(part.table));
@@ -508,7 +508,7 @@ LoadResult LoadInParts(std::uint64_t size, const ReadAtFn& readAt, PriceTable& t
                        const LineProgress& progress, const LoadOptions& options) {
     const unsigned threads = options.threads > 0 ? options.threads : UsableCores();
     // Declared first, so that it outlives the parts' groups.
-    HeadsRoom room;
+    KeyBufferPool room;
     std::vector<Part> parts = MakeParts(size, threads, options, room);
     std::atomic<std::uint64_t> rowsSoFar{0};
     std::atomic<bool> stop{false};

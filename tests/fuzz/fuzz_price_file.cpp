@@ -1,4 +1,4 @@
-// libFuzzer target: any bytes as a price file, through the whole reading road.
+// libFuzzer target: any bytes as a price file, through the whole reading path.
 // Each broken invariant traps, so libFuzzer keeps the input that broke it.
 
 #include "basic_case_fold.h"
@@ -210,8 +210,8 @@ void CheckChangingFile(std::string_view bytes) {
 }
 
 // The same lines in order of their bytes, which puts most of them in order
-// of their folded codes too: the finder then halves them, and must still
-// find what a plain scan finds.
+// of their folded codes too: the finder then runs a binary search over them,
+// and must still find what a plain scan finds.
 void CheckSortedLines(std::string_view bytes) {
     std::vector<std::string_view> lines;
     for (std::size_t at = 0; at < bytes.size();) {
@@ -245,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int column = PartCode; column <= RetailPrice; ++column)
         Check(whole.RowCount(column) == lines);
     // The plain reader must see the same rows and line lengths. Each cell is
-    // formatted once, and the prices must read as amounts; the other roads
+    // formatted once, and the prices must read as amounts; the other paths
     // are held against this table line by line.
     const testing::ReferenceReading reference = testing::ReferenceRead(bytes);
     Check(reference.rows.size() == lines && wholeBar.lengths == reference.lengths);
