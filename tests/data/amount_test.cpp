@@ -22,7 +22,7 @@ void ExpectShown(const Cases& cases) {
 }
 
 // The general conversion that FormatPriceField short-cuts for whole numbers.
-std::string GeneralRoad(std::string_view field) {
+std::string GeneralPath(std::string_view field) {
     char buf[kMaxAmountText];
     return std::string(buf, DoDecimals(buf, AmountTextForm(ReadNumber(field) / 100.0, buf)));
 }
@@ -36,7 +36,7 @@ std::string TextForm(double amount) {
 
 } // namespace
 
-TEST(price_text, worked_values_as_the_price_columns_show_them) {
+TEST(amount, worked_values_as_the_price_columns_show_them) {
     ExpectShown({{"1234", "12.34"},
                  {"1230", "12.30"},
                  {"1200", "12.00"},
@@ -61,7 +61,7 @@ TEST(price_text, worked_values_as_the_price_columns_show_them) {
                  {"1e3", "10.00"}});
 }
 
-TEST(price_text, pads_to_two_decimals_and_keeps_longer_ones) {
+TEST(amount, pads_to_two_decimals_and_keeps_longer_ones) {
     ExpectShown({{"100", "1.00"},
                  {"-150", "-1.50"},
                  {"12345678", "123456.78"},
@@ -72,7 +72,7 @@ TEST(price_text, pads_to_two_decimals_and_keeps_longer_ones) {
                  {"1234.56", "12.34560"}});
 }
 
-TEST(price_text, reads_only_the_number_at_the_start) {
+TEST(amount, reads_only_the_number_at_the_start) {
     ExpectShown({{"+5", "0.05"},       {"12.5.3", "0.1250"}, {"12e", "0.12"},    {"12e+", "0.12"},
                  {"12ex3", "0.12"},    {"1E3", "10.00"},     {"1d3", "10.00"},   {"1D+3", "10.00"},
                  {"1e-3", "0.000010"}, {"-1.5e2", "-1.50"},  {"1e3e3", "10.00"}, {"12-3", "0.12"},
@@ -84,7 +84,7 @@ TEST(price_text, reads_only_the_number_at_the_start) {
                  {"0x10", "0.00"}});
 }
 
-TEST(price_text, blanks_tabs_and_line_feeds_anywhere_are_skipped) {
+TEST(amount, blanks_tabs_and_line_feeds_anywhere_are_skipped) {
     ExpectShown({{"1 2 3 4", "12.34"},
                  {"  \t1234\n ", "12.34"},
                  {" - 1 2 . 5 e 1 ", "-1.25"},
@@ -96,7 +96,7 @@ TEST(price_text, blanks_tabs_and_line_feeds_anywhere_are_skipped) {
                  {"\v12", "0.00"}});
 }
 
-TEST(price_text, sixteen_or_more_digits_round_to_fifteen) {
+TEST(amount, sixteen_or_more_digits_round_to_fifteen) {
     ExpectShown({{"999999999999999", "9999999999999.99"},
                  {"000000999999999999999", "9999999999999.99"},
                  {"1234567890123456", "12345678901234.60"},
@@ -105,7 +105,7 @@ TEST(price_text, sixteen_or_more_digits_round_to_fifteen) {
                  {"-1234567890123456", "-12345678901234.60"}});
 }
 
-TEST(price_text, large_and_tiny_amounts_are_written_in_plain_digits) {
+TEST(amount, large_and_tiny_amounts_are_written_in_plain_digits) {
     ExpectShown({{"1e17", "1000000000000000.00"},
                  {"1e20", "1000000000000000000.00"},
                  {"-1e20", "-1000000000000000000.00"},
@@ -122,7 +122,7 @@ TEST(price_text, large_and_tiny_amounts_are_written_in_plain_digits) {
     EXPECT_LT(tiny.size(), kMaxAmountText);
 }
 
-TEST(price_text, numbers_beyond_the_range_of_a_double_show_zero) {
+TEST(amount, numbers_beyond_the_range_of_a_double_show_zero) {
     ExpectShown({{"1e400", "0.00"},
                  {"-1e400", "0.00"},
                  {"1e309", "0.00"},
@@ -138,7 +138,7 @@ TEST(price_text, numbers_beyond_the_range_of_a_double_show_zero) {
     EXPECT_EQ(PriceText("0." + std::string(399, '0') + "1234e403"), "12.34");
 }
 
-TEST(read_number, rounds_correctly_however_long_the_digits_run) {
+TEST(amount, rounds_correctly_however_long_the_digits_run) {
     EXPECT_EQ(ReadNumber("0.1"), 0.1);
     EXPECT_EQ(ReadNumber("123456789012345678901234567890"), 123456789012345678901234567890.0);
     // 2^53 + 1 lies halfway between two doubles: ties go to even, anything
@@ -152,14 +152,14 @@ TEST(read_number, rounds_correctly_however_long_the_digits_run) {
     EXPECT_EQ(ReadNumber("&H10"), 0.0);
 }
 
-TEST(read_number, an_exponent_balances_a_very_long_digit_run) {
+TEST(amount, an_exponent_balances_a_very_long_digit_run) {
     EXPECT_EQ(ReadNumber("1" + std::string(200000, '0') + "e-199990"), 1e10);
     EXPECT_EQ(ReadNumber("0." + std::string(1000000, '0') + "1e1000005"), 1e4);
     EXPECT_EQ(PriceText("1" + std::string(200000, '0') + "e-199990"), "100000000.00");
     EXPECT_EQ(ReadNumber("1" + std::string(200000, '0') + "e-1"), 0.0);
 }
 
-TEST(amount_text, fifteen_significant_digits_without_exponent_or_trailing_zeros) {
+TEST(amount, fifteen_significant_digits_without_exponent_or_trailing_zeros) {
     EXPECT_EQ(TextForm(0.0), "0");
     EXPECT_EQ(TextForm(-0.0), "0");
     EXPECT_EQ(TextForm(12.34), "12.34");
@@ -178,7 +178,7 @@ TEST(amount_text, fifteen_significant_digits_without_exponent_or_trailing_zeros)
     EXPECT_EQ(smallest, "-0." + std::string(323, '0') + "494065645841247");
 }
 
-TEST(do_decimals, completes_to_two_decimals_in_place) {
+TEST(amount, completes_to_two_decimals_in_place) {
     for (auto [in, out] : Cases{{"12", "12.00"},
                                 {"-5", "-5.00"},
                                 {"12.3", "12.30"},
@@ -194,7 +194,7 @@ TEST(do_decimals, completes_to_two_decimals_in_place) {
     }
 }
 
-TEST(format_price_field, whole_number_path_equals_the_general_road) {
+TEST(amount, whole_number_path_equals_the_general_path) {
     std::mt19937 rng(20240611);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const char* junk[] = {"", "", "", "abc", "x1", "-", "+", ",", "&H", "e", "$"};
@@ -212,10 +212,10 @@ TEST(format_price_field, whole_number_path_equals_the_general_road) {
         field += junk[pick(11)];
         char fast[kMaxAmountText];
         std::string fastText(fast, FormatPriceField(field, fast));
-        ASSERT_EQ(fastText, GeneralRoad(field)) << "price field [" << field << "]";
+        ASSERT_EQ(fastText, GeneralPath(field)) << "price field [" << field << "]";
     }
     // The edges of the path: 15 digits and the first that is not.
     for (std::string field : {"999999999999999", "-999999999999999", "100000000000000",
                               "1000000000000000", "-0", "+0", "00000000000000000001"})
-        EXPECT_EQ(PriceText(field), GeneralRoad(field)) << field;
+        EXPECT_EQ(PriceText(field), GeneralPath(field)) << field;
 }

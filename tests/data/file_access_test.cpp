@@ -53,7 +53,7 @@ Loaded Load() {
 }
 
 // A fresh directory, the current one while the test runs.
-class price_file_on_disk : public ::testing::Test {
+class file_access : public ::testing::Test {
 protected:
     void SetUp() override {
         previous_ = fs::current_path();
@@ -82,7 +82,7 @@ const std::string kCrLf = "A1,Pad,1234,1500\r\nB2,\"Disc, front\",5,50\r\n\xE9t\
 
 } // namespace
 
-TEST_F(price_file_on_disk, a_regular_file_loads_as_it_reads_from_memory) {
+TEST_F(file_access, a_regular_file_loads_as_it_reads_from_memory) {
     Write(kCrLf);
     const PriceFileStatus status = MeasurePriceFile();
     EXPECT_TRUE(status.ok) << status.reason;
@@ -105,7 +105,7 @@ TEST_F(price_file_on_disk, a_regular_file_loads_as_it_reads_from_memory) {
     EXPECT_EQ(many.rows, RowsOf(big));
 }
 
-TEST_F(price_file_on_disk, missing_and_directory_are_refused) {
+TEST_F(file_access, missing_and_directory_are_refused) {
     PriceFileStatus status = MeasurePriceFile();
     EXPECT_FALSE(status.ok);
     EXPECT_FALSE(status.reason.empty());
@@ -126,7 +126,7 @@ TEST_F(price_file_on_disk, missing_and_directory_are_refused) {
 
 // Only the current directory counts: a price file beside it, above it or in
 // a directory of the same name is never read.
-TEST_F(price_file_on_disk, only_the_current_directory_is_looked_in) {
+TEST_F(file_access, only_the_current_directory_is_looked_in) {
     Write(kCrLf);
     ASSERT_TRUE(fs::create_directory("inner"));
     fs::current_path("inner");
@@ -138,7 +138,7 @@ TEST_F(price_file_on_disk, only_the_current_directory_is_looked_in) {
     EXPECT_EQ(PriceFilePath(), Utf8(dir_ / "inner" / "sorted.dat"));
 }
 
-TEST_F(price_file_on_disk, a_folder_named_beyond_ascii_is_found_and_named) {
+TEST_F(file_access, a_folder_named_beyond_ascii_is_found_and_named) {
     const fs::path folder = fs::path(u8"Pi\u00e8ces d\u00e9tach\u00e9es \u4fa1\u683c");
     ASSERT_TRUE(fs::create_directory(folder));
     fs::current_path(folder);
@@ -150,7 +150,7 @@ TEST_F(price_file_on_disk, a_folder_named_beyond_ascii_is_found_and_named) {
 }
 
 // Another program has the file open for writing, and goes on writing to it.
-TEST_F(price_file_on_disk, a_file_held_open_for_writing_is_read) {
+TEST_F(file_access, a_file_held_open_for_writing_is_read) {
     Write("");
 #ifdef _WIN32
     // Sharing reading only, as editors do: the load must not ask for more
@@ -183,7 +183,7 @@ TEST_F(price_file_on_disk, a_file_held_open_for_writing_is_read) {
 
 // What a loader of parts of the file builds on: reads at any offset, in
 // any order, without a position shared between them.
-TEST_F(price_file_on_disk, reads_at_offsets_give_those_bytes) {
+TEST_F(file_access, reads_at_offsets_give_those_bytes) {
     std::string bytes;
     for (int i = 0; i < 100'000; ++i)
         bytes += static_cast<char>('a' + i % 26);
@@ -204,7 +204,7 @@ TEST_F(price_file_on_disk, reads_at_offsets_give_those_bytes) {
 }
 
 #ifndef _WIN32
-TEST_F(price_file_on_disk, a_pipe_without_writer_is_refused_without_waiting) {
+TEST_F(file_access, a_pipe_without_writer_is_refused_without_waiting) {
     ASSERT_EQ(::mkfifo("sorted.dat", 0600), 0);
     const PriceFileStatus status = MeasurePriceFile();
     EXPECT_FALSE(status.ok);
@@ -216,7 +216,7 @@ TEST_F(price_file_on_disk, a_pipe_without_writer_is_refused_without_waiting) {
 
 // A path longer than the system takes in one piece: only an open in the
 // directory itself finds the file.
-TEST_F(price_file_on_disk, a_directory_deeper_than_a_path_can_name_is_read) {
+TEST_F(file_access, a_directory_deeper_than_a_path_can_name_is_read) {
     const std::string level(200, 'd');
     int depth = 0;
     for (; depth < 25; ++depth) {
@@ -236,7 +236,7 @@ TEST_F(price_file_on_disk, a_directory_deeper_than_a_path_can_name_is_read) {
 
 // The current directory was removed: it has no name, and nothing is read in
 // its stead, least of all a sorted.dat at the root.
-TEST_F(price_file_on_disk, a_removed_current_directory_has_no_name) {
+TEST_F(file_access, a_removed_current_directory_has_no_name) {
     ASSERT_TRUE(fs::create_directory("gone"));
     ASSERT_EQ(::chdir("gone"), 0);
     ASSERT_EQ(::rmdir((dir_ / "gone").c_str()), 0);
@@ -250,7 +250,7 @@ TEST_F(price_file_on_disk, a_removed_current_directory_has_no_name) {
 // The load in parts reads through the same functions, on several threads at once.
 // Lines written after the file was opened would make it another file than
 // the one measured: that read gives no table.
-TEST_F(price_file_on_disk, a_file_read_in_parts_loads_as_in_one_pass) {
+TEST_F(file_access, a_file_read_in_parts_loads_as_in_one_pass) {
     std::string bytes;
     for (int i = 0; bytes.size() < 300'000; ++i)
         bytes += "P" + std::to_string(i) + ",\"Part, " + std::to_string(i) + "\",12" +
@@ -288,7 +288,7 @@ TEST_F(price_file_on_disk, a_file_read_in_parts_loads_as_in_one_pass) {
 // What tells a change of the file while it is read: the same file (volume and
 // index) by its name, the same size and last write time. Being read by others,
 // or given a new access time, is no change.
-TEST_F(price_file_on_disk, a_file_stays_unchanged_until_written_cut_or_replaced) {
+TEST_F(file_access, a_file_stays_unchanged_until_written_cut_or_replaced) {
     Write(kCrLf);
     {
         const ReadOnlyFile file(kPriceFileName);
@@ -365,7 +365,7 @@ TEST_F(price_file_on_disk, a_file_stays_unchanged_until_written_cut_or_replaced)
 // load, begun just after the cut, waits for the copy and reads the new list
 // whole. (On Windows a thread of this process writes, through the same file
 // interface.)
-TEST_F(price_file_on_disk, a_list_copied_over_by_another_process_loads_whole) {
+TEST_F(file_access, a_list_copied_over_by_another_process_loads_whole) {
     std::string after;
     for (int i = 0; after.size() < 2'000'000; ++i)
         after += "N" + std::to_string(i) + ",Part " + std::to_string(i) + ",1,2\r\n";

@@ -14,7 +14,7 @@ using namespace pricelookup;
 // that are taken back; work long enough to share is shared. Either way every
 // task runs once, and nothing runs after RunTasks returns (AddressSanitizer
 // would see a job touch the finished call's frame).
-TEST(run_tasks, runs_every_task_once_whether_or_not_a_thread_joins) {
+TEST(parallel, runs_every_task_once_whether_or_not_a_thread_joins) {
     for (std::size_t tasks : {0, 1, 2, 3, 9, 200}) {
         for (int round = 0; round < 50; ++round) {
             std::vector<std::atomic<int>> runs(tasks);
@@ -31,7 +31,7 @@ TEST(run_tasks, runs_every_task_once_whether_or_not_a_thread_joins) {
     EXPECT_EQ(slow.load(), 4);
 }
 
-TEST(run_tasks, throws_what_a_task_threw) {
+TEST(parallel, throws_what_a_task_threw) {
     EXPECT_THROW(RunTasks(100, 2,
                           [&](std::size_t i) {
                               if (i == 3)

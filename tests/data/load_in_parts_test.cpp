@@ -179,21 +179,22 @@ void ExpectSameAsReference(std::string_view bytes, std::size_t block) {
 
 } // namespace
 
-TEST(reading_in_parts, scrambled_bytes_read_as_in_one_pass) {
+TEST(load_in_parts, scrambled_bytes_read_as_in_one_pass) {
     FileMaker maker(3);
     for (int i = 0; i < 400; ++i)
         ASSERT_NO_FATAL_FAILURE(ExpectPartsSameAsOnePass(maker.Scrambled()));
 }
 
-TEST(reading_in_parts, price_file_records_read_as_in_one_pass) {
+TEST(load_in_parts, price_file_records_read_as_in_one_pass) {
     FileMaker maker(4);
     for (int i = 0; i < 400; ++i)
         ASSERT_NO_FATAL_FAILURE(ExpectPartsSameAsOnePass(maker.Records()));
 }
 
 // Price lists mostly come in order of their codes, with a row out of order
-// now and then: the finder halves the ordered rows and groups the rest.
-TEST(reading_in_parts, records_in_code_order_read_and_find_as_in_one_pass) {
+// now and then: the finder finds the ordered rows by binary search and groups
+// the rest.
+TEST(load_in_parts, records_in_code_order_read_and_find_as_in_one_pass) {
     FileMaker maker(6);
     for (int i = 0; i < 400; ++i) {
         std::vector<std::string> lines;
@@ -213,7 +214,7 @@ TEST(reading_in_parts, records_in_code_order_read_and_find_as_in_one_pass) {
     }
 }
 
-TEST(reading_road, scrambled_bytes_read_as_the_reference_reads_them) {
+TEST(load_in_parts, scrambled_bytes_read_as_the_reference_reads_them) {
     FileMaker maker(1);
     for (int i = 0; i < 4000; ++i) {
         std::string bytes = maker.Scrambled();
@@ -221,7 +222,7 @@ TEST(reading_road, scrambled_bytes_read_as_the_reference_reads_them) {
     }
 }
 
-TEST(reading_road, price_file_records_read_as_the_reference_reads_them) {
+TEST(load_in_parts, price_file_records_read_as_the_reference_reads_them) {
     FileMaker maker(2);
     for (int i = 0; i < 4000; ++i) {
         std::string bytes = maker.Records();
@@ -264,7 +265,7 @@ std::string ManyRecords(int count) {
 // A part whose last line runs far past its end reads on in blocks that
 // grow, past the room it took; a line longer than an arena holds stays
 // whole in one. Lines of 300, 5,000 and 200,000 bytes among short ones.
-TEST(reading_in_parts, lines_far_longer_than_a_part_read_as_in_one_pass) {
+TEST(load_in_parts, lines_far_longer_than_a_part_read_as_in_one_pass) {
     std::string bytes;
     for (std::size_t length : {300, 5'000, 200'000}) {
         bytes += "A1,short,100,200\r\n";
@@ -288,7 +289,7 @@ TEST(reading_in_parts, lines_far_longer_than_a_part_read_as_in_one_pass) {
 }
 
 // The row limit holds for the whole file, whichever part passes it.
-TEST(reading_in_parts, the_row_limit_is_kept_as_in_one_pass) {
+TEST(load_in_parts, the_row_limit_is_kept_as_in_one_pass) {
     FileMaker maker(5);
     for (int i = 0; i < 200; ++i) {
         const std::string bytes = maker.Records();
@@ -313,7 +314,7 @@ TEST(reading_in_parts, the_row_limit_is_kept_as_in_one_pass) {
 // The other threads never call the progress function: it paints the bar, and
 // the bar belongs to the thread that started the load. A progress budget
 // smaller than the file keeps the load to one pass, line by line.
-TEST(reading_in_parts, progress_is_told_on_the_calling_thread_alone) {
+TEST(load_in_parts, progress_is_told_on_the_calling_thread_alone) {
     const std::string bytes = ManyRecords(20'000);
     const std::thread::id caller = std::this_thread::get_id();
     bool elsewhere = false;
@@ -342,7 +343,7 @@ TEST(reading_in_parts, progress_is_told_on_the_calling_thread_alone) {
 // A part that runs out of memory, or cannot be read, on any thread: the load
 // ends with every thread stopped, and the caller gets the exception or the
 // reason, never a half-joined table.
-TEST(reading_in_parts, a_failing_part_stops_the_load_on_every_thread) {
+TEST(load_in_parts, a_failing_part_stops_the_load_on_every_thread) {
     const std::string bytes = ManyRecords(20'000);
     const ReadAtFn plain = ReaderOf(bytes);
     for (std::uint64_t at : {std::uint64_t{0}, bytes.size() / 2, bytes.size() - 100}) {

@@ -62,7 +62,7 @@ Lines Codes(std::string_view bytes) {
 
 } // namespace
 
-TEST(line_rule, cr_and_cr_lf_end_a_line_and_a_lone_lf_does_not) {
+TEST(line_reader, cr_and_cr_lf_end_a_line_and_a_lone_lf_does_not) {
     EXPECT_EQ(Codes("A\rB\r\nC"), (Lines{"A", "B", "C"}));
     EXPECT_EQ(Codes("A\nB\nC\n"), Lines{"A\nB\nC\n"});
     EXPECT_EQ(Codes("A\n\rB"), (Lines{"A\n", "B"}));
@@ -72,7 +72,7 @@ TEST(line_rule, cr_and_cr_lf_end_a_line_and_a_lone_lf_does_not) {
     EXPECT_EQ(RowsOf("\"a\rb\",1,2"), (Lines{"a |  | 0.00 | 0.00", "b\" | 1 | 0.02 | 0.00"}));
 }
 
-TEST(line_rule, the_last_line_needs_no_ending_and_a_final_ending_adds_none) {
+TEST(line_reader, the_last_line_needs_no_ending_and_a_final_ending_adds_none) {
     EXPECT_EQ(Codes(""), Lines{});
     EXPECT_EQ(Codes("A"), Lines{"A"});
     EXPECT_EQ(Codes("A\r"), Lines{"A"});
@@ -81,7 +81,7 @@ TEST(line_rule, the_last_line_needs_no_ending_and_a_final_ending_adds_none) {
     EXPECT_EQ(Codes("\r\n"), Lines{""});
 }
 
-TEST(line_rule, two_endings_in_a_row_enclose_an_empty_line) {
+TEST(line_reader, two_endings_in_a_row_enclose_an_empty_line) {
     EXPECT_EQ(Codes("A\r\r"), (Lines{"A", ""}));
     EXPECT_EQ(Codes("A\r\n\r\nB"), (Lines{"A", "", "B"}));
     EXPECT_EQ(Codes("\r\r\n\r"), (Lines{"", "", ""}));
@@ -90,7 +90,7 @@ TEST(line_rule, two_endings_in_a_row_enclose_an_empty_line) {
               (Lines{"A1 | Pad | 0.01 | 0.02", " |  | 0.00 | 0.00", "B2 | Disc | 0.03 | 0.04"}));
 }
 
-TEST(quoted_fields, each_unescaped_field_keeps_its_own_text) {
+TEST(line_reader, each_unescaped_field_keeps_its_own_text) {
     EXPECT_EQ(RowsOf(R"("a""b","c""d",1,2)"), Lines{R"(a"b | c"d | 0.01 | 0.02)"});
     EXPECT_EQ(RowsOf(R"("x""","""","1""2","3""")"
                      "\r"
@@ -98,7 +98,7 @@ TEST(quoted_fields, each_unescaped_field_keeps_its_own_text) {
               (Lines{R"(x" | " | 0.01 | 0.03)", R"(p"q | r | 0.04 | 0.00)"}));
 }
 
-TEST(progress, gets_each_line_length_as_read_without_its_ending) {
+TEST(line_reader, gets_each_line_length_as_read_without_its_ending) {
     EXPECT_EQ(ReadWhole("A1,\"x,y\",100,200\r\n\r\nB\n2\r").lengths,
               (std::vector<std::uint64_t>{16, 0, 3}));
     EXPECT_EQ(ReadWhole("\n\n").lengths, std::vector<std::uint64_t>{2});
@@ -107,7 +107,7 @@ TEST(progress, gets_each_line_length_as_read_without_its_ending) {
     EXPECT_EQ(ReadWhole(""), (Reading{{}, {}, true}));
 }
 
-TEST(byte_order_mark, only_at_the_very_start_is_left_out_of_the_first_code) {
+TEST(line_reader, only_at_the_very_start_is_left_out_of_the_first_code) {
     EXPECT_EQ(ReadWhole(kBom + "A1,x\rB"),
               (Reading{{"A1 | x | 0.00 | 0.00", "B |  | 0.00 | 0.00"}, {7, 1}, true}));
     // It does not hide a quote that opens the first field.
@@ -167,7 +167,7 @@ TEST(line_reader, refuses_lines_past_the_row_limit) {
     EXPECT_EQ(fed.size(), 1u);
 }
 
-TEST(encoding, utf8_when_every_byte_is_valid_utf8_else_windows_1252) {
+TEST(line_reader, utf8_when_every_byte_is_valid_utf8_else_windows_1252) {
     auto encodingOf = [](std::string_view bytes) {
         PriceTable table;
         return LoadPriceBytes(bytes, table, nullptr).encoding;
@@ -194,7 +194,7 @@ TEST(encoding, utf8_when_every_byte_is_valid_utf8_else_windows_1252) {
     EXPECT_TRUE(reader.ValidUtf8());
 }
 
-TEST(long_line, a_million_commas_still_give_four_fields) {
+TEST(line_reader, a_million_commas_still_give_four_fields) {
     const std::string commas(1000000, ',');
     EXPECT_EQ(RowsOf("A1,Pad,100,200" + commas), Lines{"A1 | Pad | 1.00 | 2.00"});
     EXPECT_EQ(RowsOf(commas), Lines{" |  | 0.00 | 0.00"});

@@ -122,7 +122,7 @@ std::string After(const std::string& before, Change change) {
 // Seen once, the change costs one more read once the file stood still, from
 // the start, with the count started over for the new size; the table is the
 // new file's alone.
-TEST(changing_file, a_change_seen_once_reads_the_file_again_once_still) {
+TEST(settled_read, a_change_seen_once_reads_the_file_again_once_still) {
     const std::string before = Prices('P', 9000);
     for (bool inParts : {false, true})
         for (Change change : {Change::Cut, Change::Grown, Change::Rewritten, Change::Replaced}) {
@@ -146,7 +146,7 @@ TEST(changing_file, a_change_seen_once_reads_the_file_again_once_still) {
 // up to just under the settle time, met at any moment: while the old file is
 // read, or just as it was cut to nothing. The load shows the whole new file,
 // never the empty or half-written one.
-TEST(changing_file, a_file_truncated_then_written_slowly_is_read_once_whole) {
+TEST(settled_read, a_file_truncated_then_written_slowly_is_read_once_whole) {
     const std::string before = Prices('P', 20'000);
     const std::string after = Prices('N', 40'000); // over a megabyte: eight steps and more
     for (bool inParts : {false, true})
@@ -170,7 +170,7 @@ TEST(changing_file, a_file_truncated_then_written_slowly_is_read_once_whole) {
 // handle still reads the old file whole, and the load then reads the new one.
 // Renamed in just before the load began, the new file is read at once, and
 // counts once it has stood still for the settle time.
-TEST(changing_file, a_file_renamed_over_the_name_is_read_whole) {
+TEST(settled_read, a_file_renamed_over_the_name_is_read_whole) {
     const std::string before = Prices('P', 9000);
     const std::string after = Prices('R', 7000);
     for (bool inParts : {false, true}) {
@@ -193,7 +193,7 @@ TEST(changing_file, a_file_renamed_over_the_name_is_read_whole) {
 // An old file is read at once and never waited for, the empty one too; an
 // empty file written just now is looked at once more, and counts if no one
 // writes it.
-TEST(changing_file, an_old_file_is_never_waited_for_a_fresh_one_is_checked) {
+TEST(settled_read, an_old_file_is_never_waited_for_a_fresh_one_is_checked) {
     for (const std::string& bytes : {std::string(), Prices('P', 9000)}) {
         Reading r = Read({FakePriceFiles::Old(bytes)}, false);
         ASSERT_TRUE(r.result.ok);
@@ -217,7 +217,7 @@ TEST(changing_file, an_old_file_is_never_waited_for_a_fresh_one_is_checked) {
 // given up after kLoadTries reads, and so is one cut or grown while the system
 // goes on telling its old size and time (silent): every read finds it so.
 // None leaves a table, and none waits much past the longest wait.
-TEST(changing_file, a_file_that_keeps_changing_is_given_up) {
+TEST(settled_read, a_file_that_keeps_changing_is_given_up) {
     const std::string before = Prices('P', 9000);
     for (bool inParts : {false, true})
         for (auto every : {100ms, 600ms, 0ms})
@@ -244,7 +244,7 @@ TEST(changing_file, a_file_that_keeps_changing_is_given_up) {
 
 // Removed while the load waits for it, the file is missing as at the start;
 // removed and made again, as some writers do, it is read whole.
-TEST(changing_file, a_file_removed_while_waited_for_is_missing) {
+TEST(settled_read, a_file_removed_while_waited_for_is_missing) {
     const std::string before = Prices('P', 9000);
     const std::string after = Prices('A', 3000);
     Reading r = Read({FakePriceFiles::Old(before), {.at = 15ms}}, false);
@@ -261,7 +261,7 @@ TEST(changing_file, a_file_removed_while_waited_for_is_missing) {
 }
 
 // A failed read is told as such, not taken for a change, and not read again.
-TEST(changing_file, a_failed_read_is_read_once) {
+TEST(settled_read, a_failed_read_is_read_once) {
     const Reading r = Read({{.at = 0ms,
                              .bytes = std::string(1000, 'x'),
                              .written = -1h,
