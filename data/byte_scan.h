@@ -2,7 +2,8 @@
 
 // The few byte scans that run over every byte of a price file, with SSE2
 // where the compiler offers it and plain C++ everywhere else: nothing outside
-// this header needs to know which.
+// this header needs to know which. Both are always built, so that tests hold
+// the vector scans against the plain ones.
 
 #include <bit>
 #include <cstdint>
@@ -16,40 +17,23 @@
 
 namespace pricelookup {
 
-// Of the sixteen bytes at `p`, those equal to `c`: bit i for byte i.
+namespace plain_scan {
+
 inline unsigned MatchMask16(const char* p, char c) {
-#if defined(PRICELOOKUP_SSE2)
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(c))));
-#else
     unsigned mask = 0;
     for (unsigned i = 0; i < 16; ++i)
         mask |= unsigned{p[i] == c} << i;
     return mask;
-#endif
 }
 
-// Of the sixteen bytes at `p`, those above 127: bit i for byte i.
 inline unsigned HighBytes16(const char* p) {
-#if defined(PRICELOOKUP_SSE2)
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
-#else
     unsigned mask = 0;
     for (unsigned i = 0; i < 16; ++i)
         mask |= unsigned{static_cast<unsigned char>(p[i]) >= 0x80} << i;
     return mask;
-#endif
 }
 
-// Whether any of the 64 bytes at `p` is above 127.
 inline bool AnyHighByte64(const unsigned char* p) {
-#if defined(PRICELOOKUP_SSE2)
-    const auto* v = reinterpret_cast<const __m128i*>(p);
-    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-    return _mm_movemask_epi8(any) != 0;
-#else
     std::uint64_t any = 0;
     for (int i = 0; i < 8; ++i) {
         std::uint64_t word;
@@ -57,7 +41,49 @@ inline bool AnyHighByte64(const unsigned char* p) {
         any |= word;
     }
     return (any & 0x8080808080808080ULL) != 0;
+}
+
+} // namespace plain_scan
+
+#if defined(PRICELOOKUP_SSE2)
+namespace sse2_scan {
+
+inline unsigned MatchMask16(const char* p, char c) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(c))));
+}
+
+inline unsigned HighBytes16(const char* p) {
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+
+inline bool AnyHighByte64(const unsigned char* p) {
+    const auto* v = reinterpret_cast<const __m128i*>(p);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+    return _mm_movemask_epi8(any) != 0;
+}
+
+} // namespace sse2_scan
+namespace best_scan = sse2_scan;
+#else
+namespace best_scan = plain_scan;
 #endif
+
+// Of the sixteen bytes at `p`, those equal to `c`: bit i for byte i.
+inline unsigned MatchMask16(const char* p, char c) {
+    return best_scan::MatchMask16(p, c);
+}
+
+// Of the sixteen bytes at `p`, those above 127: bit i for byte i.
+inline unsigned HighBytes16(const char* p) {
+    return best_scan::HighBytes16(p);
+}
+
+// Whether any of the 64 bytes at `p` is above 127.
+inline bool AnyHighByte64(const unsigned char* p) {
+    return best_scan::AnyHighByte64(p);
 }
 
 // The first `c` in [p, end), or end. Tuned for the common case of a few bytes
