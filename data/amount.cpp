@@ -189,16 +189,16 @@ std::size_t AmountTextForm(double amount, char* out) noexcept {
     return static_cast<std::size_t>(o - out);
 }
 
-std::size_t DoDecimals(char* StrValue, std::size_t length) noexcept {
-    const char* point = static_cast<const char*>(std::memchr(StrValue, '.', length));
+std::size_t DoDecimals(char* text, std::size_t length) noexcept {
+    const char* point = static_cast<const char*>(std::memchr(text, '.', length));
     if (!point) {
-        std::memcpy(StrValue + length, ".00", 3);
+        std::memcpy(text + length, ".00", 3);
         return length + 3;
     }
     const std::size_t third = length >= 3 ? length - 3 : 0;
-    if (StrValue[third] == '.')
+    if (text[third] == '.')
         return length;
-    StrValue[length] = '0';
+    text[length] = '0';
     return length + 1;
 }
 

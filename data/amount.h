@@ -30,9 +30,9 @@ std::size_t AmountTextForm(double amount, char* out) noexcept;
 
 // Completes the text form of an amount of `length` characters to at least two
 // decimals, in place: ".00" when it has no point, "0" when the point is not
-// third from the end. StrValue must have room for three more characters.
+// third from the end. `text` must have room for three more characters.
 // Returns the new length.
-std::size_t DoDecimals(char* StrValue, std::size_t length) noexcept;
+std::size_t DoDecimals(char* text, std::size_t length) noexcept;
 
 // The amount text that a price column shows for a price field of whole
 // hundredths: ReadNumber, divided by 100.0, AmountTextForm, DoDecimals.

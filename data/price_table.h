@@ -17,18 +17,18 @@ namespace pricelookup {
 enum Column : int { PartCode = 1, Description = 2, CostPrice = 3, RetailPrice = 4 };
 inline constexpr int kColumnCount = 4;
 
-// The text column `tCol` shows for the field `theStr`: part codes and
+// The text column `column` shows for `field`: part codes and
 // descriptions as they are, prices through the amount formatting and
 // DoDecimals (written to `scratch`), nothing for any other column. Inline, as
 // it runs for every painted cell.
-inline std::string_view PopulateForm(std::string_view theStr, int tCol, std::string& scratch) {
-    if (tCol == PartCode || tCol == Description)
-        return theStr;
-    if (tCol != CostPrice && tCol != RetailPrice)
+inline std::string_view PopulateForm(std::string_view field, int column, std::string& scratch) {
+    if (column == PartCode || column == Description)
+        return field;
+    if (column != CostPrice && column != RetailPrice)
         return {};
     // Formatted aside first: the field may be a view of `scratch`.
     char price[kMaxAmountText];
-    const std::size_t n = FormatPriceField(theStr, price);
+    const std::size_t n = FormatPriceField(field, price);
     scratch.assign(price, n);
     return scratch;
 }

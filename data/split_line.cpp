@@ -9,11 +9,11 @@
 
 namespace pricelookup {
 
-void StripTextDelim(std::string_view& tmpStr) {
-    if (!tmpStr.empty() && tmpStr.front() == '"')
-        tmpStr.remove_prefix(1);
-    if (!tmpStr.empty() && tmpStr.back() == '"')
-        tmpStr.remove_suffix(1);
+void StripTextDelim(std::string_view& field) {
+    if (!field.empty() && field.front() == '"')
+        field.remove_prefix(1);
+    if (!field.empty() && field.back() == '"')
+        field.remove_suffix(1);
 }
 
 namespace {
@@ -111,40 +111,40 @@ std::string_view Unescape(std::string_view quoted, std::string_view line, std::s
 
 } // namespace
 
-void DoCommas(std::string_view tStr, std::string_view* fields, int count, std::string& scratch) {
+void DoCommas(std::string_view line, std::string_view* fields, int count, std::string& scratch) {
     std::size_t pos = 0;
     scratch.clear();
     for (int i = 0; i < count; ++i)
         fields[i] = {};
     // An unquoted first field alone needs no comma mask: the part code of
     // every row is cut during the load.
-    if (count == 1 && (tStr.empty() || tStr.front() != '"')) {
-        fields[0] = tStr.substr(0, FindComma(tStr, 0));
+    if (count == 1 && (line.empty() || line.front() != '"')) {
+        fields[0] = line.substr(0, FindComma(line, 0));
         return;
     }
-    const CommaFinder commas(tStr);
+    const CommaFinder commas(line);
     // Fields after the last one asked for are never looked at: a line of
     // millions of commas costs no more than its first four fields.
     for (int i = 0; i < count; ++i) {
         std::string_view field;
         std::size_t end;
         bool escaped = false;
-        std::size_t close = pos < tStr.size() && tStr[pos] == '"'
-                                ? FindClosingQuote(tStr, pos, escaped)
+        std::size_t close = pos < line.size() && line[pos] == '"'
+                                ? FindClosingQuote(line, pos, escaped)
                                 : std::string_view::npos;
         if (close != std::string_view::npos) {
-            field = tStr.substr(pos + 1, close - pos - 1);
+            field = line.substr(pos + 1, close - pos - 1);
             if (escaped)
-                field = Unescape(field, tStr, scratch);
+                field = Unescape(field, line, scratch);
             end = close + 1;
         } else {
             end = commas.Find(pos);
-            field = tStr.substr(pos, end - pos);
+            field = line.substr(pos, end - pos);
             if (!field.empty() && field.front() == '"')
                 StripTextDelim(field);
         }
         fields[i] = field;
-        if (end >= tStr.size())
+        if (end >= line.size())
             break;
         pos = end + 1;
     }

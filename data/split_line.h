@@ -7,7 +7,7 @@ namespace pricelookup {
 
 // Removes one leading double quote, then, if anything is left and it ends in a
 // double quote, that one too.
-void StripTextDelim(std::string_view& tmpStr);
+void StripTextDelim(std::string_view& field);
 
 // Cuts one line (without its ending) into its first `count` fields, in
 // fields[0] to fields[count - 1]; a field the line does not reach is empty.
@@ -18,14 +18,14 @@ void StripTextDelim(std::string_view& tmpStr);
 // never closes is cut at the next comma and loses its enclosing quotes.
 // The fields are views of the line, or of `scratch` for unescaped quoted
 // fields, which it holds until it is used again. Linear in the line.
-void DoCommas(std::string_view tStr, std::string_view* fields, int count, std::string& scratch);
+void DoCommas(std::string_view line, std::string_view* fields, int count, std::string& scratch);
 
 // Cuts a stored line into the fields a shown row needs: the table's one way
 // into the splitting, which DoCommas does. Nothing counts a line's commas
 // first, as the fields are cut only up to the last one asked for.
-inline void SplitStr(std::string_view tStr, std::string_view* fields, int count,
+inline void SplitStr(std::string_view line, std::string_view* fields, int count,
                      std::string& scratch) {
-    DoCommas(tStr, fields, count, scratch);
+    DoCommas(line, fields, count, scratch);
 }
 
 } // namespace pricelookup
