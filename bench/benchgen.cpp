@@ -212,7 +212,7 @@ std::uint64_t Shuffle(std::uint64_t index, std::uint64_t lines) {
     return (index * step + lines / 3) % lines;
 }
 
-// PX2024-00001234-BQ: a shared head, a counter, and two letters from it.
+// PX2024-00001234-BQ: a shared prefix, a counter, and two letters from it.
 char* PrefixCode(std::uint64_t n, char* o) {
     o = Put(o, "PX2024-");
     o = FixedDigits(o, n, 8);

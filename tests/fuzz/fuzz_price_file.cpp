@@ -279,9 +279,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckReadInParts(bytes, whole, finder, result, wholeBar);
     // These read the input over and over (a changing file up to five times):
     // its first kilobyte tells them as much as the rest, for far less.
-    const std::string_view head = bytes.substr(0, 1024);
-    CheckChangingFile(head);
-    CheckSortedLines(head);
+    const std::string_view start = bytes.substr(0, 1024);
+    CheckChangingFile(start);
+    CheckSortedLines(start);
     return 0;
 }
 
