@@ -55,7 +55,8 @@ LoadResult LoadIn(const std::string& directory, PriceTable& table, LineProgress 
         failed.reason = "cannot enter " + directory;
         return failed;
     }
-    return LoadPriceFile(table, std::move(progress), options);
+    SystemPriceFiles files;
+    return LoadPriceFile(files, table, progress, options);
 }
 
 MemoryReport MeasureInChild(const std::string& directory) {

@@ -92,8 +92,8 @@ LoadResult OpenFailed(std::string reason) {
 
 } // namespace
 
-LoadResult LoadPriceSource(PriceFileSystem& files, PriceTable& table, LineProgress progress,
-                           const LoadOptions& options) {
+LoadResult LoadPriceFile(PriceFileSystem& files, PriceTable& table, const LineProgress& progress,
+                         const LoadOptions& options) {
     LoadOptions readOptions = options;
     Waits waits(files, options.waiting);
     for (int read = 1;; ++read) {
@@ -105,7 +105,7 @@ LoadResult LoadPriceSource(PriceFileSystem& files, PriceTable& table, LineProgre
             readOptions.progressBudget = options.startOver(source->Size());
         const std::int64_t wallBegan = files.WallClock();
         const nanoseconds began = files.SteadyClock();
-        LoadResult result = ReadPriceSource(*source, table, progress, readOptions);
+        LoadResult result = LoadPriceFile(*source, table, progress, readOptions);
         if (result.ok && !StoodStill(files, *source, waits, wallBegan, began))
             DiscardChangedRead(result, table);
         if (!result.changed || read == kLoadTries)
@@ -119,17 +119,6 @@ LoadResult LoadPriceSource(PriceFileSystem& files, PriceTable& table, LineProgre
             return result;
         }
     }
-}
-
-LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, const LoadOptions& options) {
-    SystemPriceFiles files;
-    return LoadPriceSource(files, table, std::move(progress), options);
-}
-
-LoadResult LoadPriceFile(PriceTable& table, LineProgress progress, std::uint64_t maxRows) {
-    LoadOptions options;
-    options.maxRows = maxRows;
-    return LoadPriceFile(table, std::move(progress), options);
 }
 
 std::optional<FileState> SystemPriceFiles::LookUp(std::string& reason) {

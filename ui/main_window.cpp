@@ -66,11 +66,10 @@ void MainWindow::Form_Load() {
         table_.ReserveForFile(status.size);
         LoadTable(path, status.size);
     } catch (const std::bad_alloc& error) {
-        const ProgressCount& progress = Progress();
-        const std::uint64_t lineBytes = progress.Value() > ProgressCount::kHeadStart
-                                            ? progress.Value() - ProgressCount::kHeadStart
-                                            : 0;
-        const std::uint64_t need = MemoryNeedOfLoad(error, status.size, table_, lineBytes);
+        // The load tells what the whole file needs; before it began, only the
+        // room taken ahead of it was asked for.
+        const auto* load = dynamic_cast<const LoadOutOfMemory*>(&error);
+        const std::uint64_t need = load ? load->need : PriceTable::ReservationForFile(status.size);
         // Give back all the load took, so that the message can be shown.
         finder_.reset();
         for (PriceColumnModel* model : models_)
@@ -101,8 +100,9 @@ void MainWindow::LoadTable(const QString& path, std::uint64_t fileSize) {
     // While the file is still being written, the load waits for it with the
     // window painted.
     options.waiting = [this](LoadWait why) { frmWait_->Waiting(why == LoadWait::Settling); };
+    SystemPriceFiles files;
     LoadResult result = LoadPriceFile(
-        table_, [this](std::uint64_t lineLength) { frmWait_->Step(lineLength); }, options);
+        files, table_, [this](std::uint64_t lineLength) { frmWait_->Step(lineLength); }, options);
     frmWait_->Finish();
     if (!result.ok) {
         const QString reason = SystemText(result.reason);

@@ -47,7 +47,9 @@ struct Loaded {
 Loaded Load() {
     Loaded loaded;
     PriceTable table;
-    loaded.result = LoadPriceFile(table, [&](std::uint64_t n) { loaded.lengths.push_back(n); });
+    SystemPriceFiles files;
+    loaded.result = LoadPriceFile(
+        files, table, [&](std::uint64_t n) { loaded.lengths.push_back(n); }, LoadOptions());
     loaded.rows = Rows(table);
     return loaded;
 }
@@ -263,22 +265,24 @@ TEST_F(file_access, a_file_read_in_parts_loads_as_in_one_pass) {
     options.progressBudget = bytes.size();
     PriceTable table;
     std::uint64_t told = 0;
+    SystemPriceFiles files;
     const LoadResult result = LoadPriceFile(
-        table, [&](std::uint64_t n) { told += n; }, options);
+        files, table, [&](std::uint64_t n) { told += n; }, options);
     ASSERT_TRUE(result.ok) << result.reason;
     EXPECT_EQ(Rows(table), RowsOf(bytes));
     EXPECT_EQ(told, bytes.size() - 2 * result.lines);
 
     for (bool inParts : {true, false}) {
         Write(bytes);
-        const ReadOnlyFile file(kPriceFileName);
-        ASSERT_TRUE(file.IsOpen());
-        EXPECT_TRUE(file.Unchanged());
+        std::string reason;
+        const std::unique_ptr<PriceSource> file = files.Open(reason);
+        ASSERT_TRUE(file) << reason;
+        EXPECT_TRUE(file->Unchanged());
         std::ofstream(kPriceFileName.data(), std::ios::binary | std::ios::app) << "Q1,x,1,2\r\nQ2";
-        EXPECT_FALSE(file.Unchanged());
+        EXPECT_FALSE(file->Unchanged());
         PriceTable grown;
         const LoadResult more =
-            LoadPriceFile(file, grown, nullptr, inParts ? options : LoadOptions());
+            LoadPriceFile(*file, grown, nullptr, inParts ? options : LoadOptions());
         EXPECT_FALSE(more.ok);
         EXPECT_TRUE(more.changed);
         EXPECT_TRUE(grown.empty());

@@ -1,3 +1,4 @@
+#include "line_reader.h"
 #include "price_file.h"
 #include "table_text.h"
 
@@ -11,6 +12,7 @@
 
 using namespace pricelookup;
 using pricelookup::testing::Lines;
+using pricelookup::testing::LoadPriceBytes;
 using pricelookup::testing::Rows;
 using pricelookup::testing::RowsOf;
 

@@ -1,4 +1,5 @@
 #include "basic_case_fold.h"
+#include "line_reader.h"
 #include "linear_finder.h"
 #include "load_in_parts.h"
 #include "part_code_finder.h"
@@ -21,6 +22,7 @@
 using namespace pricelookup;
 using pricelookup::testing::BasicCaseFold;
 using pricelookup::testing::LinearFinder;
+using pricelookup::testing::LoadPriceBytes;
 using pricelookup::testing::ReferenceRead;
 
 namespace {

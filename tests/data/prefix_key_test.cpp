@@ -1,4 +1,5 @@
 #include "basic_case_fold.h"
+#include "fake_price_files.h"
 #include "linear_finder.h"
 #include "part_code_samples.h"
 #include "prefix_key.h"
@@ -15,6 +16,7 @@
 using namespace pricelookup;
 using pricelookup::testing::BasicCaseFold;
 using pricelookup::testing::LinearFinder;
+using pricelookup::testing::LoadPriceBytes;
 using pricelookup::testing::ProbesOf;
 
 namespace {

@@ -16,6 +16,7 @@
 
 using namespace pricelookup;
 using pricelookup::testing::FakePriceFiles;
+using pricelookup::testing::LoadPriceBytes;
 using pricelookup::testing::Rows;
 using pricelookup::testing::RowsOf;
 using namespace std::chrono_literals;
@@ -61,7 +62,7 @@ Reading Read(std::vector<Version> versions, bool inParts, FakePriceFiles::Time r
     options.waiting = [&](LoadWait why) {
         ++(why == LoadWait::Settling ? r.settling : r.checking);
     };
-    r.result = LoadPriceSource(
+    r.result = LoadPriceFile(
         files, r.table, [&](std::uint64_t n) { r.told += n; }, options);
     r.opened = files.Opened();
     r.took = files.Now();

@@ -3,6 +3,7 @@
 
 #include "basic_case_fold.h"
 #include "fake_price_files.h"
+#include "line_reader.h"
 #include "linear_finder.h"
 #include "part_code_finder.h"
 #include "price_file.h"
@@ -25,6 +26,7 @@
 using namespace pricelookup;
 using pricelookup::testing::BasicCaseFold;
 using pricelookup::testing::LinearFinder;
+using pricelookup::testing::LoadPriceBytes;
 
 namespace {
 
@@ -200,7 +202,7 @@ void CheckChangingFile(std::string_view bytes) {
     }
     testing::FakePriceFiles files(std::move(versions));
     PriceTable table;
-    const LoadResult r = LoadPriceSource(files, table, nullptr, options);
+    const LoadResult r = LoadPriceFile(files, table, nullptr, options);
     Check(startedOver + 1 == unsigned(files.Opened()) && files.Opened() <= kLoadTries);
     if (r.changed)
         Check(!r.ok && !r.finder && r.lines == 0 && table.empty());

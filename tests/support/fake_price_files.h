@@ -1,6 +1,7 @@
 #pragma once
 
 #include "price_file.h"
+#include "price_table.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -140,5 +142,21 @@ private:
     std::atomic<std::int64_t> now_{0};
     std::atomic<int> opened_{0};
 };
+
+// Loads `bytes` as a price file that no one writes, in one read.
+inline LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table,
+                                 const LineProgress& progress, const LoadOptions& options = {}) {
+    FakePriceFiles files({FakePriceFiles::Old(std::string(bytes))}, 0ns);
+    std::string reason;
+    const std::unique_ptr<PriceSource> source = files.Open(reason);
+    return LoadPriceFile(*source, table, progress, options);
+}
+
+inline LoadResult LoadPriceBytes(std::string_view bytes, PriceTable& table,
+                                 const LineProgress& progress, std::uint64_t maxRows) {
+    LoadOptions options;
+    options.maxRows = maxRows;
+    return LoadPriceBytes(bytes, table, progress, options);
+}
 
 } // namespace pricelookup::testing

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fake_price_files.h"
 #include "price_file.h"
 #include "price_table.h"
 

@@ -2,6 +2,7 @@
 // keys that must press nothing, the list model, and the ways the event loop
 // ends.
 
+#include "fake_price_files.h"
 #include "price_column_model.h"
 #include "price_file.h"
 #include "start.h"
@@ -527,9 +528,9 @@ void MainWindowTest::resizingMovesNoControl() {
 
 void MainWindowTest::columnModelPassesTheModelTester() {
     PriceTable table;
-    QVERIFY(LoadPriceBytes("A100,\"Bolt, hex\",125,250\r\nB200,Nut\r\n", table, {}).ok);
+    QVERIFY(testing::LoadPriceBytes("A100,\"Bolt, hex\",125,250\r\nB200,Nut\r\n", table, {}).ok);
     PriceTable other;
-    QVERIFY(LoadPriceBytes("Caf\xE9,\x80 5,1,2", other, {}).ok);
+    QVERIFY(testing::LoadPriceBytes("Caf\xE9,\x80 5,1,2", other, {}).ok);
 
     const QStringList expected[] = {
         {"A100", "B200"}, {"Bolt, hex", "Nut"}, {"1.25", "0.00"}, {"2.50", "0.00"}};
