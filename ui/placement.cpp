@@ -9,9 +9,7 @@
 
 namespace pricelookup {
 
-namespace {
-
-void Centre(QWidget* window) {
+void CentreOnScreen(QWidget* window) {
     const QScreen* screen = window->screen();
     if (!screen)
         return;
@@ -20,6 +18,8 @@ void Centre(QWidget* window) {
     // A top-level window's position is its frame's.
     window->move(frame.topLeft());
 }
+
+namespace {
 
 // Centres the window once more when it is first exposed: by then the window
 // manager has framed it, and the frame's size is known. It goes with the
@@ -33,7 +33,7 @@ protected:
         if (event->type() == QEvent::Expose) {
             const QWindow* handle = window_->windowHandle();
             if (watched == handle && handle->isExposed()) {
-                Centre(window_);
+                CentreOnScreen(window_);
                 deleteLater();
             }
         }
@@ -47,7 +47,7 @@ private:
 } // namespace
 
 void ShowCentredWithFrame(QWidget* window) {
-    Centre(window);
+    CentreOnScreen(window);
     window->show();
     if (QWindow* handle = window->windowHandle())
         handle->installEventFilter(new CentreWhenFramed(window));

@@ -25,6 +25,9 @@ WaitWindow::WaitWindow()
     setObjectName(QStringLiteral("frmWait"));
     setWindowTitle(texts::WaitTitle());
     setFixedSize(Twips(4680), Twips(1335));
+    // Centred before AskForNoMinimiseButton makes the native window: some
+    // window managers place it only where it was made.
+    CentreOnScreen(this);
     AskForNoMinimiseButton();
 
     label_->setObjectName(QStringLiteral("Label1"));

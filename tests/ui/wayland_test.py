@@ -129,12 +129,27 @@ def on_xwayland(program, folder, runtime):
         check("the main window has its written size", (width, height) == (632, 453),
               f"{width}x{height}")
         off = (abs(x + width / 2 - SCREEN[0] / 2), abs(y + height / 2 - SCREEN[1] / 2))
-        check("the main window is centred", max(off) <= FRAME_ALLOWANCE,
-              f"its centre is {off[0]:.0f}, {off[1]:.0f} pixels off the screen's")
+        return max(off) <= FRAME_ALLOWANCE, off
     finally:
         proc.terminate()
         proc.wait(10)
         weston.stop()
+
+
+def centred_on_xwayland(program, folder, runtime):
+    # Weston 10 maps an X11 window now and then before it has taken the
+    # position the window asked for, and leaves it at the top left: the
+    # program asks the same way each time, so one start in three suffices.
+    offs = []
+    for _ in range(3):
+        shutil.copy(os.path.join(folder, "sorted.dat"), os.path.join(folder, "fresh"))
+        os.replace(os.path.join(folder, "fresh"), os.path.join(folder, "sorted.dat"))
+        centred, off = on_xwayland(program, folder, runtime)
+        offs.append(f"{off[0]:.0f}, {off[1]:.0f}")
+        if centred:
+            return
+    check("the main window is centred", False,
+          f"in three starts its centre was {'; '.join(offs)} pixels off the screen's")
 
 
 def application(pid):
@@ -215,7 +230,7 @@ def main():
             shutil.copy(sorted_dat, os.path.join(folder, "sorted.dat"))
             try:
                 if xwayland:
-                    on_xwayland(program, folder, runtime)
+                    centred_on_xwayland(program, folder, runtime)
                 else:
                     on_wayland(program, folder, runtime, codes)
             except Exception as e:  # reported; the next part still runs
