@@ -141,12 +141,10 @@ std::optional<std::size_t> PartCodeFinder::FindInGroups(const PartCodeRun& run,
         // Most rows of a group differ from the text within the next four
         // bytes, which the group keeps beside each row: only the rest needs
         // the table.
-        for (const PartCodeRun::TailEntry& entry : run.GroupEntries(group)) {
-            if ((entry.next & mask) == next && CodeStartsWithText(first + entry.row)) {
-                row = entry.row;
-                break;
-            }
-        }
+        row = run.FindInGroup(group,
+                              [this, first, mask, next](std::uint32_t at, std::uint32_t bytes) {
+                                  return (bytes & mask) == next && CodeStartsWithText(first + at);
+                              });
     }
     return row == PartCodeRun::kNoRow ? std::nullopt : std::optional<std::size_t>(first + row);
 }

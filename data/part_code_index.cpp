@@ -4,6 +4,7 @@
 #include <cstring>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace pricelookup {
 
@@ -84,6 +85,19 @@ Place PlaceOfCode(std::string_view code, std::uint32_t skip, const KeyFolder& fo
         next |= std::uint32_t{bytes[i]} << (8 * (i - 2));
     return Place::Of(std::uint32_t{bytes[0]} << 8 | bytes[1], next, have);
 }
+
+// Each group's last row so far, from which the step to its next row is
+// taken: from row 0 for its first.
+class GroupSteps {
+public:
+    GroupSteps() : last_(65536, 0) {}
+    std::uint32_t Take(std::uint32_t group, std::uint32_t row) {
+        return row - std::exchange(last_[group], row);
+    }
+
+private:
+    std::vector<std::uint32_t> last_;
+};
 
 } // namespace
 
@@ -187,16 +201,43 @@ void PartCodeRun::ChooseSharedPrefix() {
 }
 
 void PartCodeRun::GroupTail(const PriceTable& table, std::size_t firstRow) {
-    const std::size_t n = keys_.size();
+    // Of each group: how many entries it takes, then where it starts.
+    std::vector<std::uint32_t> start(kGroups + 1, 0);
+    PlaceTail(table, firstRow, start);
+    for (std::size_t g = 0; g < kGroups; ++g)
+        start[g + 1] += start[g];
+    entries_.resize(start[kGroups]);
+    FillGroups(start);
+    // Each group's start served as where its next entry goes: it is now where
+    // the group ends. Only the groups from the lowest to the highest with
+    // entries are kept; the highest is the first to end where all end.
+    std::uint32_t low = 0;
+    while (low < kGroups && start[low] == 0)
+        ++low;
+    std::uint32_t groups = 0;
+    if (low < kGroups) {
+        std::uint32_t high = low;
+        while (start[high] < start[kGroups])
+            ++high;
+        groups = high - low + 1;
+    }
+    lowGroup_ = low < kGroups ? low : 0;
+    groupStart_.resize(groups + 1);
+    groupStart_[0] = 0;
+    for (std::uint32_t i = 0; i < groups; ++i)
+        groupStart_[i + 1] = start[lowGroup_ + i];
+}
+
+void PartCodeRun::PlaceTail(const PriceTable& table, std::size_t firstRow,
+                            std::vector<std::uint32_t>& entries) {
     // Each row's place is written over the keys already read, so that the
     // tail's rows cost no more memory here than while they loaded. Rows kept
     // apart take their key with them first.
     static_assert(sizeof(Place) <= sizeof(PrefixKey) && std::is_trivially_copyable_v<Place>);
     auto* places = reinterpret_cast<unsigned char*>(keys_.data());
-    groupStart_.resize(kGroups + 1);
-    std::fill(groupStart_.data(), groupStart_.data() + groupStart_.size(), 0u);
+    GroupSteps steps;
     std::string scratch;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
         PrefixKey key;
         std::memcpy(&key, places + i * sizeof(PrefixKey), sizeof key);
         const auto row = static_cast<std::uint32_t>(ordered_ + i);
@@ -209,15 +250,15 @@ void PartCodeRun::GroupTail(const PriceTable& table, std::size_t firstRow) {
                                                     skip_, folder_);
         std::memcpy(places + i * sizeof place, &place, sizeof place);
         if (place.InGroup())
-            ++groupStart_[place.Group() + 1];
+            entries[place.Group() + 1] += steps.Take(place.Group(), row) < TailEntry::kJump ? 1 : 2;
     }
-    for (std::size_t g = 0; g < kGroups; ++g)
-        groupStart_[g + 1] += groupStart_[g];
-    entries_.resize(groupStart_[kGroups]);
-    // Each group's start serves as where its next row goes; once every row
-    // is in, it is where the next group starts, and moves up by one.
+}
+
+void PartCodeRun::FillGroups(std::vector<std::uint32_t>& start) {
+    const auto* places = reinterpret_cast<const unsigned char*>(keys_.data());
+    GroupSteps steps;
     firstShared_ = kNoRow;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < keys_.size(); ++i) {
         Place place;
         std::memcpy(&place, places + i * sizeof place, sizeof place);
         if (place.Apart())
@@ -227,11 +268,16 @@ void PartCodeRun::GroupTail(const PriceTable& table, std::size_t firstRow) {
             firstShared_ = row;
         if (place.HasFirstByte() && firstByByte_[place.FirstByte()] == kNoRow)
             firstByByte_[place.FirstByte()] = row;
-        if (place.InGroup())
-            entries_[groupStart_[place.Group()]++] = {row, place.Next()};
+        if (!place.InGroup())
+            continue;
+        std::uint32_t step = steps.Take(place.Group(), row);
+        std::uint32_t& at = start[place.Group()];
+        if (step >= TailEntry::kJump) {
+            entries_[at++] = TailEntry::Of(TailEntry::kJump, step);
+            step = 0;
+        }
+        entries_[at++] = TailEntry::Of(static_cast<std::uint16_t>(step), place.Next());
     }
-    std::memmove(groupStart_.data() + 1, groupStart_.data(), kGroups * sizeof(std::uint32_t));
-    groupStart_[0] = 0;
 }
 
 std::size_t PartCodeRun::MemoryUsed() const {

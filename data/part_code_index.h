@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <span>
 #include <string>
@@ -41,12 +42,6 @@ private:
 // A price file (it is named sorted.dat) is mostly one ordered run.
 class PartCodeRun {
 public:
-    // A row of the tail in its group.
-    struct TailEntry {
-        std::uint32_t row;  // within the run
-        std::uint32_t next; // four folded bytes after the group's two, first byte lowest,
-                            // zero past the end
-    };
     // A row of the tail that does not begin with the shared prefix.
     struct ApartRow {
         std::uint32_t row;
@@ -91,10 +86,27 @@ public:
     std::uint32_t FirstSharingRow() const { return firstShared_; }
     // The first row whose code has `byte` right after the shared prefix.
     std::uint32_t FirstRowWithByte(unsigned char byte) const { return firstByByte_[byte]; }
-    // The rows whose code has the two bytes of `group` (first byte high)
-    // right after the shared prefix, in row order.
-    std::span<const TailEntry> GroupEntries(std::uint32_t group) const {
-        return {entries_.data() + groupStart_[group], entries_.data() + groupStart_[group + 1]};
+    // Calls visit(row, next) for the rows whose code has the two bytes of
+    // `group` (first byte high) right after the shared prefix, in row order,
+    // with the four bytes after those (first byte lowest, zero past the end),
+    // until it returns true; returns that row, or kNoRow.
+    template <typename Visit> std::uint32_t FindInGroup(std::uint32_t group, Visit&& visit) const {
+        const std::uint32_t i = group - lowGroup_;
+        if (group < lowGroup_ || i + 1 >= groupStart_.size())
+            return kNoRow;
+        const TailEntry* const end = entries_.data() + groupStart_[i + 1];
+        std::uint32_t row = 0;
+        for (const TailEntry* entry = entries_.data() + groupStart_[i]; entry != end; ++entry) {
+            const std::uint32_t bytes = entry->Next();
+            if (entry->step == TailEntry::kJump) {
+                row += bytes;
+                continue;
+            }
+            row += entry->step;
+            if (visit(row, bytes))
+                return row;
+        }
+        return kNoRow;
     }
     // The rows that do not begin with the shared prefix, in row order.
     std::span<const ApartRow> RowsApart() const { return apart_; }
@@ -103,6 +115,27 @@ public:
     std::size_t MemoryUsed() const;
 
 private:
+    // A row of a group as the group keeps it, in six bytes: its step from
+    // the group's row before (from row 0 for the first), with the four bytes
+    // after the group. A step that does not fit in 16 bits takes an entry of
+    // its own first, a jump, with the step where the bytes go.
+    struct TailEntry {
+        std::uint16_t step;
+        unsigned char next[4]; // as a word in memory: one load
+
+        static constexpr std::uint16_t kJump = UINT16_MAX;
+        static TailEntry Of(std::uint16_t step, std::uint32_t next) {
+            TailEntry entry{step, {}};
+            std::memcpy(entry.next, &next, sizeof next);
+            return entry;
+        }
+        std::uint32_t Next() const {
+            std::uint32_t word;
+            std::memcpy(&word, next, sizeof word);
+            return word;
+        }
+    };
+    static_assert(sizeof(TailEntry) == 6);
     static constexpr std::size_t kGroups = 65536;
     // Tails shorter than this are scanned row by row: a table of groups pays
     // only from some thousand rows on.
@@ -111,6 +144,12 @@ private:
     void AddCode(std::string_view code);
     void ChooseSharedPrefix();
     void GroupTail(const PriceTable& table, std::size_t firstRow);
+    // Writes each row's place over its key and counts the entries of each
+    // group g at entries[g + 1].
+    void PlaceTail(const PriceTable& table, std::size_t firstRow,
+                   std::vector<std::uint32_t>& entries);
+    // Writes each group's entries from start[g] on, moving start[g] past them.
+    void FillGroups(std::vector<std::uint32_t>& start);
 
     KeyFolder folder_;
     KeyBufferPool* pool_;
@@ -124,11 +163,15 @@ private:
     PodBuffer<PrefixKey> keys_; // each row's key, until the tail is grouped
     PrefixKey shared_;          // its first skip_ bytes begin most codes of the tail
     std::uint32_t skip_ = 0;
-    std::uint32_t firstShared_ = 0;       // the first row that begins with them
-    PodBuffer<std::uint32_t> groupStart_; // where each group starts in entries_
-    PodBuffer<TailEntry> entries_;        // those rows by group, in row order
-    std::uint32_t firstByByte_[256];      // those rows by their byte after the prefix
-    std::vector<ApartRow> apart_;         // the rows that begin otherwise, in order
+    std::uint32_t firstShared_ = 0; // the first row that begins with them
+    // Where each group from lowGroup_ on starts in entries_, and where the
+    // last ends: only the groups between the lowest and the highest that have
+    // rows, which codes of letters and digits keep to a tenth of them.
+    PodBuffer<std::uint32_t> groupStart_;
+    std::uint32_t lowGroup_ = 0;
+    PodBuffer<TailEntry> entries_;   // those rows by group, in row order
+    std::uint32_t firstByByte_[256]; // those rows by their byte after the prefix
+    std::vector<ApartRow> apart_;    // the rows that begin otherwise, in order
 };
 
 } // namespace pricelookup

@@ -198,16 +198,17 @@ TEST(part_code_index, a_run_keeps_its_order_then_groups_its_tail) {
     std::size_t grouped = 0;
     for (std::uint32_t group = 0; group < 65536; ++group) {
         std::uint32_t previous = 0;
-        for (const PartCodeRun::TailEntry& entry : run.GroupEntries(group)) {
-            const auto* code = reinterpret_cast<const unsigned char*>(codes[entry.row].c_str());
-            ASSERT_EQ(group, std::uint32_t{code[3]} << 8 | code[4]) << entry.row;
-            ASSERT_EQ(entry.next, std::uint32_t{code[5]} | std::uint32_t{code[6]} << 8 |
-                                      std::uint32_t{code[7]} << 16)
-                << entry.row;
-            ASSERT_GT(entry.row, previous);
-            previous = entry.row;
+        run.FindInGroup(group, [&](std::uint32_t row, std::uint32_t next) {
+            const auto* code = reinterpret_cast<const unsigned char*>(codes[row].c_str());
+            EXPECT_EQ(group, std::uint32_t{code[3]} << 8 | code[4]) << row;
+            EXPECT_EQ(next, std::uint32_t{code[5]} | std::uint32_t{code[6]} << 8 |
+                                std::uint32_t{code[7]} << 16)
+                << row;
+            EXPECT_GT(row, previous);
+            previous = row;
             ++grouped;
-        }
+            return false;
+        });
     }
     EXPECT_EQ(grouped + apart.size() + 2, run.Rows() - run.OrderedRows());
     const PodBuffer<PrefixKey> handedOn = pool.Acquire();
@@ -218,4 +219,57 @@ TEST(part_code_index, a_run_keeps_its_order_then_groups_its_tail) {
     EXPECT_EQ(shortTail.OrderedRows(), 1u);
     EXPECT_FALSE(shortTail.Grouped());
     EXPECT_EQ(shortTail.TailKeys().size(), 2u);
+}
+
+// A group keeps each row as its step from the group's row before, in 16 bits;
+// a longer step, or a first row far down the run, takes a jump first. The
+// steps on either side of the jump's edge, and a jump past 16 bits.
+TEST(part_code_index, rows_far_apart_in_a_group_keep_their_places) {
+    std::mt19937 rng(5);
+    std::vector<std::string> codes(200'000);
+    for (std::string& code : codes)
+        code = std::string("m") + static_cast<char>('a' + rng() % 25) + std::to_string(rng());
+    codes[0] = "mzz"; // the tail starts at row 1
+    const std::vector<std::uint32_t> dashRows = {2, 2 + 65534, 2 + 65534 + 65535, 131072};
+    const std::vector<std::uint32_t> plusRows = {70000, 199999};
+    const auto place = [&](const std::vector<std::uint32_t>& rows, const char* group) {
+        for (std::uint32_t row : rows)
+            codes[row] = std::string("m") + group + std::to_string(1'000'000 + row);
+    };
+    place(dashRows, "z-");
+    place(plusRows, "z+");
+    const PriceTable table = TableOf(codes);
+    const PartCodeRun run = RunOf(table, nullptr);
+    ASSERT_EQ(run.OrderedRows(), 1u);
+    ASSERT_EQ(run.SharedLength(), 1u);
+
+    const auto rowsOf = [&](const char* group) {
+        std::vector<std::uint32_t> rows;
+        run.FindInGroup(std::uint32_t{static_cast<unsigned char>(group[0])} << 8 |
+                            static_cast<unsigned char>(group[1]),
+                        [&](std::uint32_t row, std::uint32_t next) {
+                            if (row >= codes.size()) {
+                                ADD_FAILURE() << "row " << row << " past the table";
+                                return true;
+                            }
+                            std::uint32_t expected = 0;
+                            for (int i = 3; i < 7; ++i)
+                                expected |= std::uint32_t{static_cast<unsigned char>(codes[row][i])}
+                                            << 8 * (i - 3);
+                            EXPECT_EQ(next, expected) << row;
+                            rows.push_back(row);
+                            return false;
+                        });
+        return rows;
+    };
+    EXPECT_EQ(rowsOf("z-"), dashRows);
+    EXPECT_EQ(rowsOf("z+"), plusRows);
+    EXPECT_TRUE(rowsOf("\x01\x01").empty());
+    EXPECT_TRUE(rowsOf("\xff\xff").empty());
+
+    PartCodeFinder finder(table, TextEncoding::Utf8, BasicCaseFold, 1);
+    const LinearFinder linear(table, TextEncoding::Utf8);
+    for (const char* text : {"mz", "mz-", "mz+", "mz-1000", "mz-1131071", "mz-1131072",
+                             "mz+1199999", "mz+1199998", "mz-10655", "mz-1065536"})
+        EXPECT_EQ(finder.Find(text), linear.Find(text)) << text;
 }
